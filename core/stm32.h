@@ -1,0 +1,114 @@
+/*
+ * stm32 core library: public interface.
+ *
+ * Lists STM32 boards that run the system bootloader in USB DFU mode
+ * (0483:df11), reads their internal-flash layout, and runs one command at a
+ * time on them (upload, download, erase, list). Plain C declarations so that
+ * C, C++ and Objective-C++ front ends can all use it. Nothing here throws;
+ * every result is a status code.
+ */
+#ifndef STM32_CORE_STM32_H
+#define STM32_CORE_STM32_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define STM32_VERSION_MAJOR 1
+#define STM32_VERSION_MINOR 1
+#define STM32_VERSION_PATCH 1
+
+#define STM32_VENDOR_ID 0x0483
+#define STM32_PRODUCT_ID 0xDF11
+
+#define STM32_LOG_LINE_SIZE 512
+
+/* Command codes of stm32Command. */
+enum {
+    STM32_CMD_UPLOAD = 0,
+    STM32_CMD_DOWNLOAD = 1,
+    STM32_CMD_ERASE = 2,
+    STM32_CMD_LIST = 3
+};
+
+/* Result codes of stm32Command. */
+enum {
+    STM32_RESULT_USB_INIT = -1,     /* "Problem with USB." */
+    STM32_RESULT_OK = 0,
+    STM32_RESULT_NO_TARGET = 1,     /* no target, no DFU descriptor, bad command */
+    STM32_RESULT_READ_ERROR = 2,
+    STM32_RESULT_WRITE_ERROR = 3,
+    STM32_RESULT_ERASE_ERROR = 4,
+    STM32_RESULT_VERIFY_ERROR = 5,
+    STM32_RESULT_OPEN_ERROR = 6,    /* open, claim or alternate setting */
+    STM32_RESULT_INVALID_OFFSET = 7 /* "Invalid offset." */
+};
+
+/*
+ * Log sink. continuation 1: a piece of a growing line (heading or dot);
+ * continuation 0 with text: a complete line; continuation 0 with length 0:
+ * end of the line that the pieces began. The result is ignored.
+ */
+typedef int (*Stm32LogCallback)(void *userData, const char *text, uint32_t length, int continuation);
+
+/* The library's context record. It never owns the two buffers. */
+typedef struct Stm32Context {
+    uint8_t *flashBuffer;
+    int32_t flashBufferSize;
+    uint8_t *image;
+    int32_t imageLength;
+    void *callbackUserData;
+    Stm32LogCallback logCallback;
+    int32_t logLineLength;
+    char logLine[STM32_LOG_LINE_SIZE];
+} Stm32Context;
+
+/*
+ * Internal-flash geometry of a target. startAddress, pageCount, pageSize and
+ * unit describe the first segment of the layout; flashSize is the total of
+ * all segments in bytes.
+ */
+typedef struct FlashInfo {
+    uint32_t startAddress;
+    int32_t flashSize;
+    int32_t pageCount;
+    int32_t pageSize;
+    char unit;
+} FlashInfo;
+
+/* Context and log channel. */
+Stm32Context *stm32Init(void);
+void stm32Exit(Stm32Context *context);
+void stm32SetBuffer(Stm32Context *context, uint8_t *flashBuffer, int32_t flashBufferSize, uint8_t *image,
+                    int32_t imageLength);
+void stm32RegisterLogCallback(Stm32Context *context, void *userData, Stm32LogCallback callback);
+
+/* Enumeration: target indices are positions in the libusb device list. */
+int32_t stm32GetDeviceCount(void);
+void stm32GetDeviceIndices(Stm32Context *context, int32_t *indices, int32_t capacity);
+
+/* Layout: non-zero (the length of the "@Internal Flash" name) if found. */
+int32_t stm32GetFlashInfo(Stm32Context *context, int32_t targetIndex, FlashInfo *info);
+
+/* Unit multiplier of a FlashInfo unit letter: 'K' 1024, 'M' 1048576, else 1. */
+int32_t stm32UnitMultiplier(char unit);
+
+/* Runs one command; returns one of the STM32_RESULT_ codes. */
+int32_t stm32Command(Stm32Context *context, int32_t targetIndex, uint32_t flashStart, uint32_t offset, int32_t size,
+                     uint32_t command);
+
+/*
+ * Decodes Intel HEX text (NUL-terminated, changed while decoding and restored
+ * line by line) into image, whose position 0 is flashStart. *imageLength is 0
+ * on failure, else the highest position written + 1 (which may exceed
+ * capacity: the caller reports the image as too big). Returns *imageLength.
+ */
+uint32_t decodeIntelHex(char *text, uint32_t flashStart, uint8_t *image, uint32_t capacity, uint32_t *imageLength);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* STM32_CORE_STM32_H */

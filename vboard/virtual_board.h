@@ -1,0 +1,170 @@
+// Virtual STM32 system bootloader boards on an emulated USB bus.
+//
+// A Bus owns one umockdev testbed; every Board added to it shows up to the
+// real libusb of this process (and of child processes started with the
+// umockdev preload and the inherited UMOCKDEV_DIR) as a device 0483:df11 in
+// DFU mode. The board answers usbdevfs ioctls with a DFU 1.1 / DfuSe state
+// machine over flash that behaves like flash: erase is by physical page or
+// sector, programming only clears bits.
+//
+// Contract used by the core, stm32cmd, front-end and benchmark tests. Keep
+// the names stable; extend freely.
+#ifndef STM32_VBOARD_VIRTUAL_BOARD_H
+#define STM32_VBOARD_VIRTUAL_BOARD_H
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vboard {
+
+// Board models.
+enum class Profile {
+    F1,                     // F105/F107-like: 128 x 2 KB pages, wTransferSize 2048
+    F4,                     // F4-like: 4x16K, 1x64K, 7x128K sectors (1 MB), wTransferSize 2048
+    H7,                     // H7-like: 16 x 128 KB sectors (2 MB), wTransferSize 1024
+    NoInternalFlash,        // alt settings without an "@Internal Flash" name
+    LayoutWithoutSlash,     // alt 0 named just "@Internal Flash"
+    ZeroTransferSize,       // functional descriptor with wTransferSize 0
+    OversizeTransferSize,   // wTransferSize 8192 (above one control transfer)
+    NoFunctionalDescriptor, // DFU interface without the 0x21 descriptor
+    SmallPages,             // 1 KB pages with wTransferSize 2048 (page smaller than block)
+};
+
+// DFU states and status codes (DFU 1.1).
+enum DfuState : uint8_t {
+    appIDLE = 0, appDETACH = 1, dfuIDLE = 2, dfuDNLOAD_SYNC = 3, dfuDNBUSY = 4, dfuDNLOAD_IDLE = 5,
+    dfuMANIFEST_SYNC = 6, dfuMANIFEST = 7, dfuMANIFEST_WAIT_RESET = 8, dfuUPLOAD_IDLE = 9, dfuERROR = 10,
+};
+enum DfuStatusCode : uint8_t {
+    OK = 0, errTARGET = 1, errFILE = 2, errWRITE = 3, errERASE = 4, errCHECK_ERASED = 5, errPROG = 6,
+    errVERIFY = 7, errADDRESS = 8, errNOTDONE = 9, errFIRMWARE = 10, errVENDOR = 11, errUSBR = 12,
+    errPOR = 13, errUNKNOWN = 14, errSTALLEDPKT = 15,
+};
+
+// Kinds of request the board counts and on which faults can be injected.
+enum class Request {
+    GetStatus, ClrStatus, GetState, Abort, Detach,
+    SetAddress,    // DNLOAD wValue 0, 0x21 + address
+    ErasePage,     // DNLOAD wValue 0, 0x41 + address
+    MassErase,     // DNLOAD wValue 0, 0x41 alone
+    GetCommands,   // DNLOAD wValue 0, 0x00
+    DataBlock,     // DNLOAD wValue >= 2 with data
+    Leave,         // zero-length DNLOAD
+    Upload,        // UPLOAD wValue >= 2
+    UploadCommands,// UPLOAD wValue 0
+    Standard,      // any standard (non-class) control request
+    Any,           // matches every class request (fault injection only)
+};
+
+enum class FaultType {
+    ErrorStatus, // the next GETSTATUS after the request reports dfuERROR with `status`
+    Stall,       // the request itself is stalled (board goes to dfuERROR/errSTALLEDPKT)
+    ShortReply,  // an IN request answers with fewer bytes than asked
+    Timeout,     // the request never completes (libusb times out)
+    Unplug,      // the board leaves the bus when the request arrives
+    StayBusy,    // after the request the board answers dfuDNBUSY for ever
+};
+
+struct Fault {
+    FaultType type = FaultType::ErrorStatus;
+    Request on = Request::Any;
+    int skip = 0;                     // let this many matching requests pass first
+    uint8_t status = errUNKNOWN;      // for ErrorStatus
+};
+
+// One contiguous memory of an alternate setting, with its physical pages.
+struct Segment {
+    uint32_t count;
+    uint32_t size; // bytes
+};
+
+struct BoardOptions {
+    Profile profile = Profile::F1;
+    // 0: instant (poll timeouts and busy times become 0); 1: the ROM's real
+    // bwPollTimeout values and the part's real busy times.
+    double timeScale = 0.0;
+    uint8_t fillByte = 0xFF;          // initial flash content
+    std::string serial;               // iSerialNumber text; generated when empty
+};
+
+// Recorded counts. Every request kind counts, also those that failed.
+struct Counters {
+    std::map<Request, uint64_t> requests;
+    std::map<uint32_t, uint64_t> erasesByAddress; // ErasePage commands by address sent
+    uint64_t bytesDownloaded = 0;   // data-stage bytes of DNLOAD data blocks
+    uint64_t bytesUploaded = 0;     // data-stage bytes of UPLOAD replies
+    uint64_t busyMicroseconds = 0;  // true busy time modelled (unscaled)
+    uint64_t pollTimeoutMilliseconds = 0; // sum of the bwPollTimeout values reported (scaled)
+};
+
+class Board {
+public:
+    virtual ~Board() = default;
+
+    // Position of the board in libusb's device list (0-based).
+    virtual int listPosition() const = 0;
+    virtual Profile profile() const = 0;
+
+    // Memory access by absolute address (internal flash, option bytes, ...).
+    virtual std::vector<uint8_t> read(uint32_t address, uint32_t length) const = 0;
+    virtual void write(uint32_t address, const std::vector<uint8_t>& bytes) = 0; // direct, no flash rules
+    virtual std::vector<uint8_t> flash() const = 0;  // the whole internal flash
+    virtual void fillFlash(uint8_t value) = 0;
+    virtual void fillFlashPattern(uint32_t seed) = 0; // deterministic pseudo-random content
+    virtual uint32_t flashStart() const = 0;
+    virtual uint32_t flashSize() const = 0;
+    virtual uint16_t transferSize() const = 0;
+    virtual std::vector<Segment> flashSegments() const = 0;
+
+    // Inspection.
+    virtual Counters counters() const = 0;
+    virtual uint64_t count(Request kind) const = 0;
+    virtual void resetCounters() = 0;
+    virtual uint8_t state() const = 0;
+    virtual uint8_t status() const = 0;
+    virtual bool hasLeft() const = 0;            // left DFU mode through the leave request
+    virtual uint32_t leaveAddress() const = 0;   // address pointer at the leave
+    virtual bool plugged() const = 0;
+
+    // Fault injection: faults fire in the order added, each once.
+    virtual void injectFault(const Fault& fault) = 0;
+    virtual void clearFaults() = 0;
+};
+
+class Bus {
+public:
+    // Creates the testbed. The process must run under the umockdev preload
+    // (see ensurePreload).
+    Bus();
+    ~Bus();
+    Bus(const Bus&) = delete;
+    Bus& operator=(const Bus&) = delete;
+
+    // Devices appear in libusb's list in the order they are added.
+    Board& addBoard(const BoardOptions& options = {});
+    void addForeignDevice(); // a HID keyboard, not a DFU target
+    void unplug(Board& board);
+    void replug(Board& board);
+
+    std::vector<Board*> boards();
+    std::string umockdevDir() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Re-executes the current program under the umockdev preload (keeping an
+// AddressSanitizer runtime first in LD_PRELOAD) unless it already runs under
+// it. Call first thing in main(). Returns only when preloaded.
+void ensurePreload(int argc, char** argv);
+
+// Name of a request kind, for messages ("GetStatus", "ErasePage", ...).
+const char* requestName(Request kind);
+
+} // namespace vboard
+
+#endif
