@@ -1,0 +1,31 @@
+// Intel HEX decoding, record by record. Internal to the core; the public
+// entry point is decodeIntelHex in stm32.h.
+#ifndef STM32_CORE_INTEL_HEX_H
+#define STM32_CORE_INTEL_HEX_H
+
+#include <cstdint>
+
+// Working record of one decodeIntelHex call; zero at its start.
+struct IntelHexState {
+    uint32_t base;          // from the last extended address record, relative to flash start once complete
+    uint32_t recordAddress; // load address of the current data record
+    uint32_t size;          // highest image position written + 1
+    uint32_t shift;         // bit position of the next address byte within base
+    bool error;             // the current (or an earlier) record cannot be handled
+};
+
+enum IntelHexRecordType : uint8_t {
+    kHexData = 0x00,
+    kHexEndOfFile = 0x01,
+    kHexExtendedSegmentAddress = 0x02,
+    kHexStartSegmentAddress = 0x03,
+    kHexExtendedLinearAddress = 0x04,
+    kHexStartLinearAddress = 0x05,
+};
+
+void prepareRecord(IntelHexState* state, uint8_t recordType, uint8_t byteCount, uint16_t loadAddress);
+void updateRecord(IntelHexState* state, uint8_t recordType, uint8_t* image, uint32_t capacity, uint32_t byteIndex,
+                  uint8_t dataByte);
+void finalizeRecord(IntelHexState* state, uint8_t recordType, uint32_t flashStart);
+
+#endif
