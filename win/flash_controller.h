@@ -13,6 +13,7 @@
 #define STM32_WIN_FLASH_CONTROLLER_H
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -29,8 +30,13 @@ using NativeChar = char;
 #endif
 using NativeString = std::basic_string<NativeChar>;
 
-constexpr int kPathUnits = 260;    // paths are bounded to 260 UTF-16 units
-constexpr int kMessageUnits = 512; // messages to 512
+constexpr int kPathUnits = 260;    // paths are bounded to 260 UTF-16 units (with the terminator)
+constexpr int kMessageUnits = 512; // messages to 512 (with the terminator)
+
+// Names of the stored values under "Software\TidewireSTM32Utility\Prefs".
+constexpr const char* kOptionsInUseValue = "OptionsInUse";
+constexpr const char* kOptionsOffsetValue = "OptionsOffset";
+constexpr const char* kOptionsSizeValue = "OptionsSize";
 
 // Stored option settings and recent files ("Software\TidewireSTM32Utility\Prefs").
 class SettingsStore {
@@ -52,6 +58,7 @@ public:
     bool readString(const char* name, NativeString* value) override;
     bool writeString(const char* name, const NativeString& value) override;
     bool failWrites = false; // simulates a registry key that cannot be created
+    bool failReads = false;  // simulates a registry key that cannot be opened
 private:
     std::mutex mutex_;
     std::vector<std::pair<std::string, uint32_t>> numbers_;
@@ -68,7 +75,7 @@ using LogSink = void (*)(void* userData, const NativeChar* text, int noLineBreak
 using TargetChangedHandler = void (*)(void* userData);
 
 struct FlashController {
-    // Buffers, owned here.
+    // Buffers, owned here; both are flash size bytes once allocated.
     std::vector<uint8_t> image;
     int32_t imageLength = 0;
     std::vector<uint8_t> flashBuffer;
@@ -78,21 +85,30 @@ struct FlashController {
     std::atomic<uint32_t> flashStartAddress{0};
     std::atomic<int32_t> pageSize{0};
 
-    // Option area (Part of the preferences).
+    // Option area (see the Preferences dialog).
     std::atomic<int32_t> optionOffset{0};
     std::atomic<int32_t> optionSize{0};
 
-    // Targets.
+    // Targets. The list is replaced by the watch thread; other threads read
+    // it through copyTargetList or while an operation holds the target.
     std::atomic<int32_t> targetCount{-1};
     std::atomic<int32_t> chosenTarget{0};
     std::vector<int32_t> targetList;
+    std::mutex targetListLock;
 
     NativeString imagePath;
 
     std::thread watchThread;
     std::thread uploadThread;
-    std::mutex lock; // guards idle only
+
+    // The lock guards idle and the hand-over state below; it is never held
+    // across a library call.
+    std::mutex lock;
+    std::condition_variable idleChanged;
     int32_t idle = 0;
+    bool operationRunning = false; // an upload or download holds the target
+    bool polling = false;          // the watch is inside its USB calls
+    bool firstPollDone = false;
     std::atomic<bool> stopping{false}; // lets tests end the watch thread
 
     StatusSink statusSink = nullptr;
@@ -104,12 +120,12 @@ struct FlashController {
 
     SettingsStore* settings = nullptr; // not owned
 
-    // Size of the bytes read by the last successful download.
+    // Size of the bytes read by the last successful download; 0 once the
+    // flash buffer holds anything else.
     int32_t downloadSize = 0;
 };
 
-// Creation: target count -1, lock ready, counter frequency read. Returns null
-// when memory is exhausted.
+// Creation: target count -1, lock ready. Returns null when memory is exhausted.
 FlashController* createFlashController(SettingsStore* settings);
 // Stops the watch and joins the threads (tests; the GUI never frees it).
 void destroyFlashController(FlashController* controller);
@@ -130,16 +146,26 @@ int isIdle(FlashController* controller);
 void chooseTarget(FlashController* controller, int32_t position);
 // Waits for a running upload thread to end (tests).
 void joinUpload(FlashController* controller);
+// A copy of the target indices of the last poll, safe on any thread.
+std::vector<int32_t> copyTargetList(FlashController* controller);
+// An option offset as the operations use it: at least 0, at most flash
+// size - page size (the start of the last page).
+int32_t limitOptionOffset(FlashController* controller, int32_t offset);
 
 // Settings readers and writer shared with the Preferences dialog.
+// "OptionsInUse": the stored number, 0 when missing or unreadable.
 uint32_t readOptionsInUse(FlashController* controller);
+// Read "OptionsOffset"/"OptionsSize" into the controller (kept when missing);
+// the result is the controller's value afterwards.
 int32_t readOptionsOffset(FlashController* controller);
 int32_t readOptionsSize(FlashController* controller);
+// Stores all three; false (silently) when the key cannot be opened or created.
 bool storeOptions(FlashController* controller, int32_t offset, int32_t size, bool inUse);
 
 // Number entry of the GUI fields: "0x" (lower-case x) hexadecimal, else
-// decimal; *ok false when the text does not read as a number. Negative
-// numbers read as 0.
+// decimal, read as far as the digits go (at most 256 units); *ok false when
+// no digit reads. Negative numbers read as 0; numbers beyond the 32-bit
+// range read as INT32_MAX.
 int32_t parseFieldNumber(const NativeString& text, bool* ok);
 
 #endif
