@@ -79,6 +79,7 @@ struct FlashController {
     std::vector<uint8_t> image;
     int32_t imageLength = 0;
     std::vector<uint8_t> flashBuffer;
+    uint32_t imageFlashStart = 0; // flash start the loaded image was prepared for
 
     // Geometry of the chosen target; written by the watch thread only.
     std::atomic<int32_t> flashSize{0};
