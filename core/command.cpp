@@ -1,0 +1,467 @@
+// The command engine: list, upload, download and erase on one target.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "dfu.h"
+#include "engine_plan.h"
+#include "flash_ops.h"
+#include "layout.h"
+#include "log.h"
+#include "stm32.h"
+#include "usb_holders.h"
+
+namespace stm32 {
+
+namespace {
+
+uint64_t alignDown(uint64_t value, uint64_t block) { return value / block * block; }
+uint64_t alignUp(uint64_t value, uint64_t block) { return (value + block - 1) / block * block; }
+
+} // namespace
+
+PageMap::PageMap(uint32_t flashStart, uint32_t blockSize, uint64_t flashBytes, const FlashLayout* layout)
+    : flashStart_(flashStart), blockSize_(blockSize == 0 ? 1 : blockSize),
+      usable_(flashBytes / (blockSize == 0 ? 1 : blockSize) * (blockSize == 0 ? 1 : blockSize)) {
+    if (layout != nullptr) {
+        layoutStart_ = layout->startAddress;
+        segments_ = layout->segments;
+    }
+}
+
+bool PageMap::layoutPageAt(uint64_t absolute, Page* page) const {
+    uint64_t segmentStart = layoutStart_;
+    for (const FlashSegment& segment : segments_) {
+        uint64_t segmentEnd = segmentStart + static_cast<uint64_t>(segment.pageCount) * segment.pageSize;
+        if (absolute >= segmentStart && absolute < segmentEnd) {
+            uint64_t pageStart = segmentStart + (absolute - segmentStart) / segment.pageSize * segment.pageSize;
+            // A page that begins before flash start is clamped to it.
+            page->begin = pageStart > flashStart_ ? pageStart - flashStart_ : 0;
+            page->end = pageStart + segment.pageSize - flashStart_;
+            return true;
+        }
+        segmentStart = segmentEnd;
+    }
+    return false;
+}
+
+Range PageMap::pageAt(uint64_t offset) const {
+    Page page{};
+    if (layoutPageAt(static_cast<uint64_t>(flashStart_) + offset, &page)) return {page.begin, page.end};
+    uint64_t begin = alignDown(offset, blockSize_);
+    return {begin, begin + blockSize_};
+}
+
+Range PageMap::widen(Range r) const {
+    if (r.length() == 0) return {r.begin, r.begin};
+    uint64_t begin = alignDown(r.begin, blockSize_);
+    uint64_t end = std::min(alignUp(r.end, blockSize_), usable_);
+    for (;;) {
+        uint64_t newBegin = alignDown(pageAt(begin).begin, blockSize_);
+        uint64_t newEnd = std::min(alignUp(pageAt(end - 1).end, blockSize_), usable_);
+        newBegin = std::min(newBegin, begin);
+        newEnd = std::max(newEnd, end);
+        if (newBegin == begin && newEnd == end) break;
+        begin = newBegin;
+        end = newEnd;
+    }
+    return {begin, end};
+}
+
+std::vector<uint32_t> PageMap::pageAddresses(Range r) const {
+    std::vector<uint32_t> addresses;
+    uint64_t offset = r.begin;
+    while (offset < r.end) {
+        Range page = pageAt(offset);
+        addresses.push_back(static_cast<uint32_t>(flashStart_ + std::max(page.begin, std::min(offset, page.begin))));
+        offset = page.end > offset ? page.end : offset + blockSize_;
+    }
+    return addresses;
+}
+
+ReadPlan planRead(uint64_t offset, uint64_t length, uint32_t blockSize, uint64_t usableBytes) {
+    uint64_t blocks = alignUp(length, blockSize) / blockSize;
+    if (offset + blocks * blockSize <= usableBytes) return {offset, static_cast<uint32_t>(blocks), 0};
+    // The direct read would pass the end of flash: start at the block boundary instead.
+    uint64_t aligned = alignDown(offset, blockSize);
+    uint64_t skip = offset - aligned;
+    blocks = alignUp(skip + length, blockSize) / blockSize;
+    return {aligned, static_cast<uint32_t>(blocks), skip};
+}
+
+bool useWholeFlashMode(uint64_t offset, uint64_t imageLength, uint64_t flashSize) {
+    return offset == 0 && imageLength * 2 >= flashSize;
+}
+
+} // namespace stm32
+
+namespace {
+
+using stm32::logLine;
+using stm32::Range;
+
+constexpr uint32_t kNoJumpAddress = 0xFFFFFFFF;
+constexpr uint8_t kFunctionalDescriptorType = 0x21;
+constexpr int kDiffLinesPerBlock = 3;
+
+uint32_t littleEndianWord(const uint8_t* bytes) {
+    return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
+           (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+}
+
+class Engine {
+public:
+    Engine(Stm32Context* context, uint32_t flashStart, uint32_t offset, int32_t size)
+        : ctx_(context), flashStart_(flashStart), offset_(offset), size_(size) {}
+
+    int32_t run(int32_t targetIndex, uint32_t command);
+
+private:
+    bool selectTarget(int32_t targetIndex);
+    int32_t list();
+    int32_t upload();
+    int32_t uploadSteps();
+    int32_t download();
+    int32_t downloadSteps();
+    int32_t erase();
+    int32_t eraseSteps();
+    int32_t eraseRange(Range range);
+
+    bool openAndReadLayout();
+    bool runIsWholePages(Range run) const;
+    uint32_t readJumpAddress();
+    int readRun(Range run, uint8_t* buffer);
+    int readToBufferStart(uint64_t offset, uint64_t length);
+    int writeRun(Stm32Context* progress, Range run, const uint8_t* buffer);
+    bool reportDifferences(uint64_t length);
+    void startProgram(uint32_t jumpAddress);
+
+    uint64_t flashSize() const { return ctx_->flashBufferSize > 0 ? static_cast<uint64_t>(ctx_->flashBufferSize) : 0; }
+    uint64_t usable() const { return flashSize() / block_ * block_; }
+    uint32_t address(uint64_t offset) const { return static_cast<uint32_t>(flashStart_ + offset); }
+    stm32::PageMap pageMap() const {
+        return stm32::PageMap(flashStart_, block_, flashSize(), haveLayout_ ? &layout_ : nullptr);
+    }
+
+    Stm32Context* ctx_;
+    uint32_t flashStart_;
+    uint64_t offset_;
+    int32_t size_;
+    uint32_t block_ = 0;
+    libusb_device* device_ = nullptr;
+    libusb_device_descriptor descriptor_{};
+    stm32::FlashLayout layout_;
+    bool haveLayout_ = false;
+    // Declared in this order so that the target closes first, then the list, then libusb.
+    stm32::UsbContext usb_;
+    stm32::DeviceList list_;
+    stm32::DeviceHandle handle_;
+};
+
+int32_t Engine::run(int32_t targetIndex, uint32_t command) {
+    if (usb_.init() != 0) {
+        logLine(ctx_, "Problem with USB.");
+        return STM32_RESULT_USB_INIT;
+    }
+    if (command > STM32_CMD_LIST) return STM32_RESULT_NO_TARGET;
+    if (command == STM32_CMD_LIST) return list();
+    if (!selectTarget(targetIndex)) {
+        logLine(ctx_, "STM32 not connected or not in bootload mode.");
+        return STM32_RESULT_NO_TARGET;
+    }
+    DfuFunctionalInfo info{};
+    info.bDescriptorType = 0;
+    dfuGetFunctionalDescriptor(device_, &descriptor_, &info);
+    if (info.bDescriptorType != kFunctionalDescriptorType) return STM32_RESULT_NO_TARGET;
+    if (info.wTransferSize <= 0 || info.wTransferSize > stm32::kMaxTransferSize) {
+        logLine(ctx_, "Unsupported transfer size %d (1 to %d bytes).", info.wTransferSize, stm32::kMaxTransferSize);
+        return STM32_RESULT_NO_TARGET;
+    }
+    block_ = static_cast<uint32_t>(info.wTransferSize);
+    switch (command) {
+    case STM32_CMD_UPLOAD: return upload();
+    case STM32_CMD_DOWNLOAD: return download();
+    default: return erase();
+    }
+}
+
+bool Engine::selectTarget(int32_t targetIndex) {
+    if (list_.take(usb_.get()) <= 0) return false;
+    for (size_t position = 0; position < list_.size(); ++position) {
+        if (targetIndex != -1 && position != static_cast<size_t>(targetIndex)) continue;
+        libusb_device_descriptor descriptor{};
+        libusb_device* device = list_.at(position);
+        if (libusb_get_device_descriptor(device, &descriptor) == 0 && stm32::isTargetDescriptor(descriptor)) {
+            device_ = device;
+            descriptor_ = descriptor;
+            return true;
+        }
+        if (targetIndex != -1) return false;
+    }
+    return false;
+}
+
+int32_t Engine::list() {
+    int32_t count = stm32GetDeviceCount();
+    if (count <= 0) {
+        logLine(ctx_, "STM32 not connected or not in bootload mode.");
+        return STM32_RESULT_OK;
+    }
+    std::vector<int32_t> indices(static_cast<size_t>(count), -1);
+    stm32GetDeviceIndices(ctx_, indices.data(), count);
+    for (int32_t index : indices) {
+        FlashInfo info{};
+        // A layout that does not read (size still 0) is skipped like a missing one.
+        if (stm32GetFlashInfo(ctx_, index, &info) == 0 || info.flashSize <= 0) continue;
+        logLine(ctx_, "STM32 (ID:%d) Flash: %d%cB Flash Start: %08X", index,
+                info.flashSize / stm32UnitMultiplier(info.unit), info.unit, info.startAddress);
+    }
+    return STM32_RESULT_OK;
+}
+
+bool Engine::openAndReadLayout() {
+    if (stm32::openTarget(device_, handle_) != 0) return false;
+    haveLayout_ = stm32::readFlashLayout(device_, &descriptor_, handle_.get(), &layout_);
+    return true;
+}
+
+// Erasing a page that reaches past the flash the caller lent us would wipe
+// bytes nobody read back.
+bool Engine::runIsWholePages(Range run) const {
+    if (run.length() == 0) return true;
+    stm32::PageMap map = pageMap();
+    return map.pageAt(run.end - 1).end <= usable();
+}
+
+int Engine::readRun(Range run, uint8_t* buffer) {
+    return readPages(handle_.get(), static_cast<int32_t>(run.length() / block_), address(run.begin), block_, buffer);
+}
+
+int Engine::writeRun(Stm32Context* progress, Range run, const uint8_t* buffer) {
+    return writePages(progress, handle_.get(), static_cast<int32_t>(run.length() / block_), address(run.begin),
+                      static_cast<int32_t>(block_), buffer);
+}
+
+// Reads length bytes at offset into the flash buffer from its first byte.
+int Engine::readToBufferStart(uint64_t offset, uint64_t length) {
+    stm32::ReadPlan plan = stm32::planRead(offset, length, block_, usable());
+    int rc = readPages(handle_.get(), static_cast<int32_t>(plan.blockCount), address(plan.readOffset), block_,
+                       ctx_->flashBuffer);
+    if (rc == 0 && plan.skip != 0) std::memmove(ctx_->flashBuffer, ctx_->flashBuffer + plan.skip, length);
+    return rc;
+}
+
+uint32_t Engine::readJumpAddress() {
+    std::vector<uint8_t> first(block_);
+    // A failed read gives no jump address: its bytes are not the resident program.
+    if (readPages(handle_.get(), 1, flashStart_, block_, first.data()) != 0) return kNoJumpAddress;
+    return littleEndianWord(first.data() + 4);
+}
+
+int32_t Engine::upload() {
+    int32_t result = uploadSteps();
+    handle_.reset();
+    logLine(ctx_, result == STM32_RESULT_OK ? "OK." : "Error while flashing STM32.");
+    return result;
+}
+
+int32_t Engine::uploadSteps() {
+    const int64_t imageLength = ctx_->imageLength;
+    if (ctx_->image == nullptr || ctx_->flashBuffer == nullptr || imageLength < 0 ||
+        offset_ + static_cast<uint64_t>(imageLength) > usable() ||
+        flashStart_ + offset_ + static_cast<uint64_t>(imageLength) > 0x100000000ULL) {
+        logLine(ctx_, "Invalid offset.");
+        return STM32_RESULT_INVALID_OFFSET;
+    }
+    if (imageLength == 0) {
+        logLine(ctx_, "Image is empty.");
+        return STM32_RESULT_INVALID_OFFSET;
+    }
+    const uint64_t length = static_cast<uint64_t>(imageLength);
+    if (!openAndReadLayout()) return STM32_RESULT_OPEN_ERROR;
+    stm32::PageMap map = pageMap();
+    // Mass erase wipes the whole part: only when our buffer is the whole part.
+    bool wholeFlash = stm32::useWholeFlashMode(offset_, length, flashSize()) &&
+                      (!haveLayout_ || (layout_.startAddress == flashStart_ &&
+                                        static_cast<uint64_t>(layout_.totalSize) <= usable()));
+    Range run = wholeFlash ? Range{0, usable()} : map.widen({offset_, offset_ + length});
+    if (!runIsWholePages(run)) {
+        logLine(ctx_, "Invalid offset.");
+        return STM32_RESULT_INVALID_OFFSET;
+    }
+
+    if (offset_ != 0) logLine(ctx_, "Address: 0x%08X", address(offset_));
+    logLine(ctx_, "Reading flash.");
+    uint32_t jumpAddress = kNoJumpAddress;
+    if (offset_ >= 8) jumpAddress = readJumpAddress();
+
+    uint8_t* buffer = ctx_->flashBuffer;
+    int rc = 0;
+    if (wholeFlash) {
+        uint64_t flashBlocks = usable() / block_;
+        uint64_t tailBlocks = std::min((flashSize() - length) / block_ + 1, flashBlocks);
+        uint64_t tailStart = (flashBlocks - tailBlocks) * block_;
+        rc = readRun({tailStart, usable()}, buffer + tailStart);
+    } else {
+        rc = readRun(run, buffer + run.begin);
+    }
+    if (rc != 0) return STM32_RESULT_READ_ERROR;
+    std::memcpy(buffer + offset_, ctx_->image, length);
+
+    stm32::logProgress(ctx_, "Erasing pages.");
+    rc = wholeFlash ? dfuMassErase(handle_.get()) : stm32::eraseAddresses(ctx_, handle_.get(), map.pageAddresses(run));
+    stm32::logEndProgress(ctx_);
+    if (rc != 0) return STM32_RESULT_ERASE_ERROR;
+
+    stm32::logProgress(ctx_, "Writing pages.");
+    rc = writeRun(ctx_, run, buffer + run.begin);
+    stm32::logEndProgress(ctx_);
+    if (rc != 0) return STM32_RESULT_WRITE_ERROR;
+
+    logLine(ctx_, "Verifying.");
+    if (readToBufferStart(offset_, length) != 0) {
+        logLine(ctx_, "Error while reading flash memory.");
+        return STM32_RESULT_READ_ERROR;
+    }
+    if (reportDifferences(length)) return STM32_RESULT_VERIFY_ERROR;
+    startProgram(jumpAddress != kNoJumpAddress ? jumpAddress : littleEndianWord(ctx_->image + 4));
+    return STM32_RESULT_OK;
+}
+
+// Every difference counts; at most three lines per block are shown.
+bool Engine::reportDifferences(uint64_t length) {
+    const uint8_t* flash = ctx_->flashBuffer;
+    const uint8_t* image = ctx_->image;
+    bool any = false;
+    int64_t previousPage = -1;
+    int linesForPage = 0;
+    for (uint64_t i = 0; i < length; ++i) {
+        if (flash[i] == image[i]) continue;
+        if (!any) {
+            logLine(ctx_, "Error at");
+            logLine(ctx_, "[page] Address firmware (flash)");
+            any = true;
+        }
+        int64_t page = static_cast<int64_t>((offset_ + i) / block_ + 1);
+        if (page != previousPage) {
+            previousPage = page;
+            linesForPage = 0;
+        }
+        if (linesForPage < kDiffLinesPerBlock) {
+            logLine(ctx_, "[%04d] %08X: %02X (%02X)", static_cast<int>(page), address(offset_ + i), image[i], flash[i]);
+            ++linesForPage;
+        }
+    }
+    return any;
+}
+
+void Engine::startProgram(uint32_t jumpAddress) {
+    // The board may leave the bus at any point here: results are not checked.
+    dfuSetAddress(handle_.get(), jumpAddress);
+    dfuEnsureIdle(handle_.get());
+    dfuLeave(handle_.get());
+}
+
+int32_t Engine::download() {
+    int32_t result = downloadSteps();
+    handle_.reset();
+    logLine(ctx_, result == STM32_RESULT_OK ? "OK." : "Error while reading STM32 flash.");
+    return result;
+}
+
+int32_t Engine::downloadSteps() {
+    if (offset_ != 0 || static_cast<int64_t>(size_) < static_cast<int64_t>(ctx_->flashBufferSize)) {
+        logLine(ctx_, "Address: 0x%08X", address(offset_));
+        logLine(ctx_, "Size: %d", size_);
+    }
+    if (size_ < 0) {
+        logLine(ctx_, "Invalid size.");
+        return STM32_RESULT_INVALID_OFFSET;
+    }
+    if (ctx_->flashBuffer == nullptr || offset_ >= usable() || flashStart_ + offset_ > 0xFFFFFFFFULL) {
+        logLine(ctx_, "Invalid offset.");
+        return STM32_RESULT_INVALID_OFFSET;
+    }
+    // Size 0 means up to the end of flash; never past it.
+    uint64_t rest = usable() - offset_;
+    uint64_t length = size_ == 0 ? rest : std::min<uint64_t>(static_cast<uint64_t>(size_), rest);
+    if (!openAndReadLayout()) return STM32_RESULT_OPEN_ERROR;
+    logLine(ctx_, "Reading flash.");
+    return readToBufferStart(offset_, length) == 0 ? STM32_RESULT_OK : STM32_RESULT_READ_ERROR;
+}
+
+int32_t Engine::erase() {
+    int32_t result = eraseSteps();
+    handle_.reset();
+    logLine(ctx_, result == STM32_RESULT_OK ? "OK." : "Error while erasing STM32 flash.");
+    return result;
+}
+
+int32_t Engine::eraseSteps() {
+    if (size_ < 0) {
+        logLine(ctx_, "Invalid size.");
+        return STM32_RESULT_INVALID_OFFSET;
+    }
+    const bool massErase = size_ == 0 && offset_ == 0;
+    if (size_ > 0 && offset_ >= usable()) {
+        logLine(ctx_, "Invalid offset.");
+        return STM32_RESULT_INVALID_OFFSET;
+    }
+    Range range{offset_, std::min(offset_ + static_cast<uint64_t>(size_), std::max(usable(), offset_))};
+    if (!openAndReadLayout()) return STM32_RESULT_OPEN_ERROR;
+    if (!massErase && !runIsWholePages(pageMap().widen(range))) {
+        logLine(ctx_, "Invalid offset.");
+        return STM32_RESULT_INVALID_OFFSET;
+    }
+    stm32::logProgress(ctx_, "Erasing pages.");
+    int32_t result = STM32_RESULT_OK;
+    if (massErase) {
+        if (dfuMassErase(handle_.get()) != 0) result = STM32_RESULT_ERASE_ERROR;
+    } else {
+        result = eraseRange(range);
+    }
+    stm32::logEndProgress(ctx_);
+    return result;
+}
+
+// Erases the pages that hold range; their bytes outside it are read back
+// first and written again, so exactly the range ends up erased.
+int32_t Engine::eraseRange(Range range) {
+    if (range.length() == 0) return STM32_RESULT_OK;
+    stm32::PageMap map = pageMap();
+    Range run = map.widen(range);
+    Range head{run.begin, std::min(run.end, (range.begin + block_ - 1) / block_ * block_)};
+    Range tail{std::max(run.begin, range.end / block_ * block_), run.end};
+    std::vector<uint8_t> keep(run.length(), 0xFF);
+    if (head.length() != 0 && readRun(head, keep.data()) != 0) return STM32_RESULT_READ_ERROR;
+    if (tail.length() != 0 && readRun(tail, keep.data() + (tail.begin - run.begin)) != 0) {
+        return STM32_RESULT_READ_ERROR;
+    }
+    std::fill(keep.begin() + static_cast<std::ptrdiff_t>(range.begin - run.begin),
+              keep.begin() + static_cast<std::ptrdiff_t>(range.end - run.begin), 0xFF);
+    if (stm32::eraseAddresses(ctx_, handle_.get(), map.pageAddresses(run)) != 0) return STM32_RESULT_ERASE_ERROR;
+    // All-0xFF blocks cost no transfer, so the whole run is handed over.
+    if ((head.length() != 0 || tail.length() != 0) && writeRun(nullptr, run, keep.data()) != 0) {
+        return STM32_RESULT_WRITE_ERROR;
+    }
+    return STM32_RESULT_OK;
+}
+
+} // namespace
+
+extern "C" int32_t stm32Command(Stm32Context* context, int32_t targetIndex, uint32_t flashStart, uint32_t offset,
+                                int32_t size, uint32_t command) {
+    if (context == nullptr) return STM32_RESULT_NO_TARGET;
+    try {
+        Engine engine(context, flashStart, offset, size);
+        return engine.run(targetIndex, command);
+    } catch (const std::bad_alloc&) {
+        context->logLineLength = 0;
+        logLine(context, "Out of memory.");
+        return STM32_RESULT_NO_TARGET;
+    } catch (...) {
+        context->logLineLength = 0;
+        return STM32_RESULT_NO_TARGET;
+    }
+}

@@ -1,0 +1,93 @@
+// Erase and write of flash blocks.
+#include "dfu.h"
+#include "flash_ops.h"
+#include "log.h"
+
+namespace {
+
+constexpr uint8_t kEraseCommand = 0x41;
+constexpr int kDotEvery = 5;
+
+void progressDot(Stm32Context* context, size_t index) {
+    if (index % kDotEvery == 0) stm32::logProgress(context, ".");
+}
+
+int eraseOne(libusb_device_handle* handle, uint32_t address) {
+    unsigned char command[5] = {kEraseCommand, static_cast<unsigned char>(address),
+                                static_cast<unsigned char>(address >> 8), static_cast<unsigned char>(address >> 16),
+                                static_cast<unsigned char>(address >> 24)};
+    return stm32::dfuSendCommand(handle, command, sizeof command);
+}
+
+} // namespace
+
+namespace stm32 {
+
+int32_t trimmedSendLength(const uint8_t* data, int32_t length) {
+    if (data == nullptr || length <= 0) return 0;
+    int32_t used = length;
+    while (used > 0 && data[used - 1] == 0xFF) --used;
+    if (used == 0 || used == length) return used;
+    int32_t rounded = (used + 7) / 8 * 8;
+    return rounded < length ? rounded : length; // never past the block
+}
+
+int eraseAddresses(Stm32Context* context, libusb_device_handle* handle, const std::vector<uint32_t>& addresses) {
+    if (dfuEnsureIdle(handle) != 0) return -1;
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        int rc = eraseOne(handle, addresses[i]);
+        if (rc != 0) return rc;
+        progressDot(context, i);
+    }
+    return 0;
+}
+
+} // namespace stm32
+
+int erasePages(Stm32Context* context, libusb_device_handle* handle, int32_t pageCount, uint32_t firstAddress,
+               uint32_t step) {
+    std::vector<uint32_t> addresses;
+    for (int32_t i = 0; i < pageCount; ++i) addresses.push_back(firstAddress + static_cast<uint32_t>(i) * step);
+    return stm32::eraseAddresses(context, handle, addresses);
+}
+
+int dfuMassErase(libusb_device_handle* handle) {
+    if (dfuEnsureIdle(handle) != 0) return -1;
+    unsigned char command[1] = {kEraseCommand};
+    int sent = stm32::dfuControlOut(handle, stm32::kDfuDnload, 0, command, 1);
+    if (sent != 1 && sent != 0) return sent;
+    DfuStatus status{};
+    dfuGetStatus(handle, &status);
+    if (status.bState != stm32::kDfuStateDnBusy) return -1;
+    return waitWhileDeviceIsBusy(handle, &status);
+}
+
+int dfuWriteMemory(libusb_device_handle* handle, uint16_t blockNumber, const uint8_t* data, int32_t length) {
+    if (length < 0 || length > 0xFFFF) return -1;
+    int32_t sendLength = stm32::trimmedSendLength(data, length);
+    if (length > 0 && sendLength == 0) return 0; // all erased: the flash under it already reads so
+    // libusb takes a non-const pointer for both directions; an OUT transfer only reads it.
+    unsigned char* bytes = const_cast<unsigned char*>(data);
+    int sent = stm32::dfuControlOut(handle, stm32::kDfuDnload, blockNumber, sendLength > 0 ? bytes : nullptr,
+                                    static_cast<uint16_t>(sendLength));
+    if (sendLength == 0 || sent != sendLength) return sent;
+    DfuStatus status{};
+    dfuGetStatus(handle, &status);
+    if (status.bState != stm32::kDfuStateDnBusy) return -1;
+    return waitWhileDeviceIsBusy(handle, &status);
+}
+
+int writePages(Stm32Context* context, libusb_device_handle* handle, int32_t blockCount, uint32_t firstAddress,
+               int32_t blockSize, const uint8_t* data) {
+    if (dfuSetAddress(handle, firstAddress) != 0) return -1;
+    if (dfuEnsureIdle(handle) != 0) return -1;
+    if (blockCount <= 0) return 0;
+    if (data == nullptr || blockSize <= 0) return -1;
+    for (int32_t i = 0; i < blockCount; ++i) {
+        const uint8_t* block = data + static_cast<size_t>(i) * static_cast<size_t>(blockSize);
+        int rc = dfuWriteMemory(handle, static_cast<uint16_t>(i + 2), block, blockSize);
+        if (rc != 0) return rc;
+        progressDot(context, static_cast<size_t>(i));
+    }
+    return 0;
+}

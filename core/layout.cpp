@@ -1,0 +1,219 @@
+// Memory layout discovery from the DfuSe alternate-setting names.
+#include "layout.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "dfu.h"
+#include "usb_holders.h"
+
+namespace {
+
+constexpr uint64_t kMaxFlashBytes = 0x7FFFFFFF; // FlashInfo.flashSize is signed 32-bit
+constexpr uint64_t kAddressSpace = 0x100000000ULL;
+
+// A tiny cursor with scanf-like conversions, bounded so that hostile device
+// text cannot overflow anything.
+class Scanner {
+public:
+    explicit Scanner(const char* text) : p_(text) {}
+
+    bool literal(char c) {
+        if (*p_ != c) return false;
+        ++p_;
+        return true;
+    }
+    // %x: optional whitespace, optional sign, optional 0x, hex digits.
+    bool hex(uint32_t* value) {
+        skipSpace();
+        bool negative = sign();
+        if (p_[0] == '0' && (p_[1] == 'x' || p_[1] == 'X') && std::isxdigit(static_cast<unsigned char>(p_[2]))) {
+            p_ += 2;
+        }
+        if (!std::isxdigit(static_cast<unsigned char>(*p_))) return false;
+        uint64_t v = 0;
+        while (std::isxdigit(static_cast<unsigned char>(*p_))) {
+            v = v * 16 + digitValue(*p_++);
+            if (v >= kAddressSpace) return false;
+        }
+        if (negative && v != 0) return false;
+        *value = static_cast<uint32_t>(v);
+        return true;
+    }
+    // %d restricted to what a layout can mean: 0 .. INT32_MAX.
+    bool decimal(uint32_t* value) {
+        skipSpace();
+        bool negative = sign();
+        if (!std::isdigit(static_cast<unsigned char>(*p_))) return false;
+        uint64_t v = 0;
+        while (std::isdigit(static_cast<unsigned char>(*p_))) {
+            v = v * 10 + static_cast<uint64_t>(*p_++ - '0');
+            if (v > kMaxFlashBytes) return false;
+        }
+        if (negative && v != 0) return false;
+        *value = static_cast<uint32_t>(v);
+        return true;
+    }
+    // %c: any one character, no whitespace skipped.
+    bool character(char* c) {
+        if (*p_ == '\0') return false;
+        *c = *p_++;
+        return true;
+    }
+    // Moves past the type letters of a segment; true if a ',' follows.
+    bool nextSegment() {
+        while (*p_ != '\0' && *p_ != ',' && *p_ != '/') ++p_;
+        return literal(',');
+    }
+
+private:
+    void skipSpace() {
+        while (std::isspace(static_cast<unsigned char>(*p_))) ++p_;
+    }
+    bool sign() {
+        if (*p_ == '+') {
+            ++p_;
+            return false;
+        }
+        if (*p_ == '-') {
+            ++p_;
+            return true;
+        }
+        return false;
+    }
+    static uint64_t digitValue(char c) {
+        if (c >= '0' && c <= '9') return static_cast<uint64_t>(c - '0');
+        return static_cast<uint64_t>(std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
+    }
+
+    const char* p_;
+};
+
+struct SegmentText {
+    uint32_t count = 0;
+    uint32_t size = 0;
+    char unit = 0;
+};
+
+bool readSegment(Scanner& scan, SegmentText* segment) {
+    return scan.decimal(&segment->count) && scan.literal('*') && scan.decimal(&segment->size) &&
+           scan.character(&segment->unit);
+}
+
+} // namespace
+
+namespace stm32 {
+
+bool parseFlashLayout(const char* name, FlashLayout* out) {
+    if (name == nullptr || out == nullptr) return false;
+    const char* slash = std::strchr(name, '/');
+    if (slash == nullptr) return false;
+    Scanner scan(slash);
+    uint32_t start = 0;
+    SegmentText first;
+    if (!scan.literal('/') || !scan.hex(&start) || !scan.literal('/') || !readSegment(scan, &first)) return false;
+
+    FlashLayout layout;
+    layout.startAddress = start;
+    layout.pageCount = static_cast<int32_t>(first.count);
+    layout.pageSize = static_cast<int32_t>(first.size);
+    layout.unit = first.unit;
+    uint64_t total = 0;
+    SegmentText segment = first;
+    for (;;) {
+        uint64_t pageBytes = static_cast<uint64_t>(segment.size) * static_cast<uint64_t>(stm32UnitMultiplier(segment.unit));
+        uint64_t bytes = pageBytes * segment.count;
+        total += bytes;
+        if (total > kMaxFlashBytes || pageBytes > kMaxFlashBytes) return false;
+        if (segment.count > 0 && pageBytes > 0) {
+            layout.segments.push_back({segment.count, static_cast<uint32_t>(pageBytes)});
+        }
+        // A later segment that does not read ends the list.
+        if (!scan.nextSegment() || !readSegment(scan, &segment)) break;
+    }
+    if (start + total > kAddressSpace) return false;
+    layout.totalSize = static_cast<int32_t>(total);
+    *out = std::move(layout);
+    return true;
+}
+
+int findAltSettingName(const char* prefix, libusb_device* device, const libusb_device_descriptor* descriptor,
+                       char name[kLayoutNameSize], libusb_device_handle* open, std::string* fullName) {
+    if (prefix == nullptr || device == nullptr || descriptor == nullptr || name == nullptr) return 0;
+    const size_t prefixLength = std::strlen(prefix);
+    for (uint8_t c = 0; c < descriptor->bNumConfigurations; ++c) {
+        ConfigDescriptor config;
+        if (config.read(device, c) != 0) continue;
+        int result = 0;
+        for (int i = 0; i < config->bNumInterfaces; ++i) {
+            const libusb_interface& interface = config->interface[i];
+            for (int a = 0; a < interface.num_altsetting; ++a) {
+                const libusb_interface_descriptor& alt = interface.altsetting[a];
+                if (!isDfuAltSetting(alt)) continue;
+                unsigned char text[kStringDescriptorSize] = {};
+                int length = -1;
+                if (open != nullptr) {
+                    length = libusb_get_string_descriptor_ascii(open, alt.iInterface, text, sizeof text);
+                } else {
+                    DeviceHandle handle;
+                    if (handle.open(device) != 0) continue;
+                    length = libusb_get_string_descriptor_ascii(handle.get(), alt.iInterface, text, sizeof text);
+                }
+                bool match = length >= 0 && static_cast<size_t>(length) >= prefixLength &&
+                             std::memcmp(text, prefix, prefixLength) == 0;
+                if (match) {
+                    text[sizeof text - 1] = '\0';
+                    std::snprintf(name, kLayoutNameSize, "%s", reinterpret_cast<const char*>(text));
+                    if (fullName != nullptr) *fullName = reinterpret_cast<const char*>(text);
+                    result = length;
+                    break;
+                }
+                // After a match, later interfaces get only their first qualifying setting examined.
+                if (result != 0) break;
+            }
+        }
+        if (result != 0) return result;
+    }
+    return 0;
+}
+
+bool readFlashLayout(libusb_device* device, const libusb_device_descriptor* descriptor, libusb_device_handle* open,
+                     FlashLayout* out) {
+    char name[kLayoutNameSize] = {};
+    std::string full;
+    if (findAltSettingName("@Internal Flash", device, descriptor, name, open, &full) == 0) return false;
+    return parseFlashLayout(full.c_str(), out);
+}
+
+} // namespace stm32
+
+int dfuGetInfoForName(const char* prefix, libusb_device* device, const libusb_device_descriptor* descriptor,
+                      char name[stm32::kLayoutNameSize]) {
+    return stm32::findAltSettingName(prefix, device, descriptor, name, nullptr);
+}
+
+extern "C" int32_t stm32GetFlashInfo(Stm32Context* /*context*/, int32_t targetIndex, FlashInfo* info) {
+    if (targetIndex < 0) return 0;
+    stm32::UsbContext usb;
+    if (usb.init() != 0) return 0;
+    stm32::DeviceList list;
+    if (list.take(usb.get()) <= 0) return 0;
+    if (static_cast<size_t>(targetIndex) >= list.size()) return 0;
+    libusb_device* device = list.at(static_cast<size_t>(targetIndex));
+    libusb_device_descriptor descriptor{};
+    if (libusb_get_device_descriptor(device, &descriptor) != 0 || !stm32::isTargetDescriptor(descriptor)) return 0;
+
+    char name[stm32::kLayoutNameSize] = {};
+    std::string full; // parsed whole: a long layout's later segments lie past the 99-character copy
+    int found = stm32::findAltSettingName("@Internal Flash", device, &descriptor, name, nullptr, &full);
+    stm32::FlashLayout layout;
+    if (found != 0 && info != nullptr && stm32::parseFlashLayout(full.c_str(), &layout)) {
+        info->startAddress = layout.startAddress;
+        info->flashSize = layout.totalSize;
+        info->pageCount = layout.pageCount;
+        info->pageSize = layout.pageSize;
+        info->unit = layout.unit;
+    }
+    return found;
+}
