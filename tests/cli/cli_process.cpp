@@ -1,0 +1,163 @@
+#include "cli_process.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace clitest {
+
+namespace {
+
+std::string readText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
+RunResult runStm32cmd(const std::vector<std::string>& arguments, const std::string& workingDirectory)
+{
+    // Output goes to files, so that a chatty child can never block on a full pipe.
+    TempDir capture;
+    const std::string outPath = capture.file("stdout");
+    const std::string errPath = capture.file("stderr");
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    const int spawnError = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawnError != 0) throw std::runtime_error(std::string("posix_spawn: ") + std::strerror(spawnError));
+
+    int waitStatus = 0;
+    while (waitpid(pid, &waitStatus, 0) < 0) {
+        if (errno != EINTR) throw std::runtime_error("waitpid failed");
+    }
+    RunResult result;
+    if (WIFEXITED(waitStatus)) result.status = WEXITSTATUS(waitStatus);
+    result.out = readText(outPath);
+    result.err = readText(errPath);
+    return result;
+}
+
+TempDir::TempDir()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/stm32cmd-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = buffer.data();
+}
+
+TempDir::~TempDir()
+{
+    // Flat directories only: the tests create no sub-directories.
+    if (DIR* dir = opendir(path_.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") unlink(file(name).c_str());
+        }
+        closedir(dir);
+    }
+    rmdir(path_.c_str());
+}
+
+std::vector<uint8_t> readFile(const std::string& path)
+{
+    const std::string text = readText(path);
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+void writeText(const std::string& path, const std::string& text)
+{
+    writeFile(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+bool fileExists(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+std::vector<uint8_t> makeImage(uint32_t length, uint32_t resetVector, uint32_t seed)
+{
+    std::vector<uint8_t> image(length);
+    uint32_t state = seed * 2654435761u + 1;
+    for (uint32_t i = 0; i < length; ++i) {
+        state = state * 1664525u + 1013904223u;
+        image[i] = static_cast<uint8_t>(state >> 24);
+    }
+    const uint32_t vectors[2] = {0x20005000u, resetVector};
+    for (uint32_t i = 0; i < 8 && i < length; ++i) image[i] = static_cast<uint8_t>(vectors[i / 4] >> (8 * (i % 4)));
+    return image;
+}
+
+namespace {
+
+std::string hexRecord(uint8_t type, uint16_t address, const uint8_t* data, size_t count)
+{
+    std::vector<uint8_t> bytes{static_cast<uint8_t>(count), static_cast<uint8_t>(address >> 8),
+                               static_cast<uint8_t>(address), type};
+    bytes.insert(bytes.end(), data, data + count);
+    unsigned sum = 0;
+    std::string text = ":";
+    char pair[4];
+    for (uint8_t byte : bytes) {
+        std::snprintf(pair, sizeof pair, "%02X", byte);
+        text += pair;
+        sum += byte;
+    }
+    std::snprintf(pair, sizeof pair, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+    return text + pair + "\n";
+}
+
+} // namespace
+
+std::string toIntelHex(const std::vector<uint8_t>& image, uint32_t address)
+{
+    std::string text;
+    uint32_t currentBank = 0xFFFFFFFF;
+    for (size_t at = 0; at < image.size(); at += 16) {
+        const uint32_t here = address + static_cast<uint32_t>(at);
+        if (here >> 16 != currentBank) {
+            currentBank = here >> 16;
+            const uint8_t bank[2] = {static_cast<uint8_t>(currentBank >> 8), static_cast<uint8_t>(currentBank)};
+            text += hexRecord(0x04, 0, bank, 2);
+        }
+        const size_t count = image.size() - at < 16 ? image.size() - at : 16;
+        text += hexRecord(0x00, static_cast<uint16_t>(here), image.data() + at, count);
+    }
+    return text + ":00000001FF\n";
+}
+
+} // namespace clitest

@@ -1,0 +1,49 @@
+// Runs stm32cmd as a child process and captures what it printed.
+#ifndef STM32_TESTS_CLI_PROCESS_H
+#define STM32_TESTS_CLI_PROCESS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace clitest {
+
+struct RunResult {
+    int status = -1000; // exit status; -1000 when the child did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Starts the program with the arguments (argv[0] is the program path) in
+// workingDirectory, inheriting the environment (and so the virtual bus).
+RunResult runStm32cmd(const std::vector<std::string>& arguments, const std::string& workingDirectory);
+
+// A fresh directory under the system's temporary directory, removed with its files.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::vector<uint8_t> readFile(const std::string& path);
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+void writeText(const std::string& path, const std::string& text);
+bool fileExists(const std::string& path);
+
+// A code-like image: a vector table whose reset vector is resetVector, then
+// deterministic pseudo-random bytes.
+std::vector<uint8_t> makeImage(uint32_t length, uint32_t resetVector, uint32_t seed);
+
+// Intel HEX text of the image placed at address, 16 bytes a record, with correct checksums.
+std::string toIntelHex(const std::vector<uint8_t>& image, uint32_t address);
+
+} // namespace clitest
+
+#endif
