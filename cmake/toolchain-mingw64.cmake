@@ -25,6 +25,16 @@ if(NOT DEFINED ENV{PKG_CONFIG_LIBDIR} AND EXISTS "${_stm32_source_root}/build-de
   set(ENV{PKG_CONFIG_LIBDIR} "${_stm32_source_root}/build-deps/libusb-mingw/lib/pkgconfig")
 endif()
 
+# Libraries that pkg-config finds in such a prefix must not be re-rooted
+# under the mingw sysroot, or only "-lusb-1.0" without its folder remains.
+if(DEFINED ENV{PKG_CONFIG_LIBDIR})
+  string(REPLACE ":" ";" _stm32_pc_dirs "$ENV{PKG_CONFIG_LIBDIR}")
+  foreach(_dir IN LISTS _stm32_pc_dirs)
+    get_filename_component(_prefix "${_dir}/../.." ABSOLUTE)
+    list(APPEND CMAKE_FIND_ROOT_PATH "${_prefix}")
+  endforeach()
+endif()
+
 # Static runtime: the programs then import only system DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
