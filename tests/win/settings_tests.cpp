@@ -1,0 +1,136 @@
+// The settings store and the option readers and writer shared with the
+// Preferences dialog.
+#include <gtest/gtest.h>
+
+#include "flash_controller.h"
+#include "text.h"
+
+namespace {
+
+TEST(MemorySettingsStore, KeepsNumbersAndStringsByName) {
+    MemorySettingsStore store;
+    uint32_t number = 7;
+    NativeString text;
+    EXPECT_FALSE(store.readNumber("OptionsOffset", &number));
+    EXPECT_EQ(number, 7u);
+    EXPECT_FALSE(store.readString("MostRecentUsed1", &text));
+
+    EXPECT_TRUE(store.writeNumber("OptionsOffset", 4096));
+    EXPECT_TRUE(store.writeNumber("OptionsOffset", 8192));
+    EXPECT_TRUE(store.writeNumber("OptionsSize", 1));
+    EXPECT_TRUE(store.readNumber("OptionsOffset", &number));
+    EXPECT_EQ(number, 8192u);
+
+    const NativeString path = nativeFromUtf8("C:\\fw\\100%.bin");
+    EXPECT_TRUE(store.writeString("MostRecentUsed1", path));
+    EXPECT_TRUE(store.writeString("MostRecentUsed2", NativeString()));
+    EXPECT_TRUE(store.readString("MostRecentUsed1", &text));
+    EXPECT_EQ(text, path);
+    EXPECT_TRUE(store.readString("MostRecentUsed2", &text));
+    EXPECT_TRUE(text.empty());
+    // Numbers and strings are separate values.
+    EXPECT_FALSE(store.readNumber("MostRecentUsed1", &number));
+}
+
+TEST(MemorySettingsStore, FailingKeyStoresNothing) {
+    MemorySettingsStore store;
+    store.failWrites = true;
+    EXPECT_FALSE(store.writeNumber("OptionsInUse", 1));
+    EXPECT_FALSE(store.writeString("MostRecentUsed1", nativeFromUtf8("a.bin")));
+    store.failWrites = false;
+    uint32_t number = 0;
+    EXPECT_FALSE(store.readNumber("OptionsInUse", &number));
+}
+
+class OptionSettings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        controller = createFlashController(&store);
+        ASSERT_NE(controller, nullptr);
+    }
+    void TearDown() override { destroyFlashController(controller); }
+    MemorySettingsStore store;
+    FlashController* controller = nullptr;
+};
+
+TEST_F(OptionSettings, CreationState) {
+    EXPECT_EQ(controller->targetCount, -1);
+    EXPECT_EQ(controller->flashSize, 0);
+    EXPECT_EQ(controller->imageLength, 0);
+    EXPECT_EQ(controller->chosenTarget, 0);
+}
+
+TEST_F(OptionSettings, MissingValuesKeepTheControllersOwn) {
+    EXPECT_EQ(readOptionsInUse(controller), 0u);
+    controller->optionOffset = 123;
+    controller->optionSize = 456;
+    EXPECT_EQ(readOptionsOffset(controller), 123);
+    EXPECT_EQ(readOptionsSize(controller), 456);
+    store.writeNumber("OptionsOffset", 4096);
+    store.writeNumber("OptionsSize", 0);
+    store.writeNumber("OptionsInUse", 1);
+    EXPECT_EQ(readOptionsOffset(controller), 4096);
+    EXPECT_EQ(controller->optionOffset, 4096);
+    EXPECT_EQ(readOptionsSize(controller), 0);
+    EXPECT_EQ(readOptionsInUse(controller), 1u);
+    // An unreadable key: options not in use, the controller's values stay.
+    store.failReads = true;
+    EXPECT_EQ(readOptionsInUse(controller), 0u);
+    controller->optionOffset = 77;
+    EXPECT_EQ(readOptionsOffset(controller), 77);
+}
+
+TEST_F(OptionSettings, StoreWritesAllThreeTogether) {
+    EXPECT_TRUE(storeOptions(controller, 522240, 4096, true));
+    uint32_t value = 0;
+    ASSERT_TRUE(store.readNumber("OptionsOffset", &value));
+    EXPECT_EQ(value, 522240u);
+    ASSERT_TRUE(store.readNumber("OptionsSize", &value));
+    EXPECT_EQ(value, 4096u);
+    ASSERT_TRUE(store.readNumber("OptionsInUse", &value));
+    EXPECT_EQ(value, 1u);
+    EXPECT_TRUE(storeOptions(controller, 0, 0, false));
+    ASSERT_TRUE(store.readNumber("OptionsInUse", &value));
+    EXPECT_EQ(value, 0u);
+    // Storing does not change what operations use until the values are read back.
+    controller->optionOffset = 5;
+    EXPECT_TRUE(storeOptions(controller, 100, 200, true));
+    EXPECT_EQ(controller->optionOffset, 5);
+
+    store.failWrites = true;
+    EXPECT_FALSE(storeOptions(controller, 1, 2, true));
+    store.failWrites = false;
+    ASSERT_TRUE(store.readNumber("OptionsOffset", &value));
+    EXPECT_EQ(value, 100u);
+}
+
+TEST_F(OptionSettings, NoStoreMeansNotInUse) {
+    FlashController* bare = createFlashController(nullptr);
+    ASSERT_NE(bare, nullptr);
+    EXPECT_EQ(readOptionsInUse(bare), 0u);
+    EXPECT_FALSE(storeOptions(bare, 1, 2, true));
+    destroyFlashController(bare);
+}
+
+TEST_F(OptionSettings, OffsetLimitIsTheStartOfTheLastPage) {
+    controller->flashSize = 524288;
+    controller->pageSize = 2048;
+    EXPECT_EQ(limitOptionOffset(controller, 0x7FFFF), 522240);
+    EXPECT_EQ(limitOptionOffset(controller, 522240), 522240);
+    EXPECT_EQ(limitOptionOffset(controller, 4096), 4096);
+    EXPECT_EQ(limitOptionOffset(controller, -1), 0);
+    controller->flashSize = 0;
+    controller->pageSize = 0;
+    EXPECT_EQ(limitOptionOffset(controller, 4096), 0);
+}
+
+TEST_F(OptionSettings, ChoosingATargetForcesAFreshLook) {
+    controller->targetCount = 2;
+    chooseTarget(controller, 1);
+    EXPECT_EQ(controller->chosenTarget, 1);
+    EXPECT_EQ(controller->targetCount, -1);
+    chooseTarget(controller, -1); // a list without a selection
+    EXPECT_EQ(controller->chosenTarget, 0);
+}
+
+} // namespace
