@@ -101,6 +101,17 @@ RecordOutcome decodeRecord(const char* record, IntelHexState* state, uint32_t fl
     return RecordOutcome::Continue;
 }
 
+// The next ":" after a record. Only white space may lie between records: a
+// record whose ":" was damaged must fail the text, not vanish from the image.
+char* nextRecord(char* from)
+{
+    for (; *from != '\0'; ++from) {
+        if (*from == ':') return from;
+        if (*from != '\r' && *from != '\n' && *from != ' ' && *from != '\t') return nullptr;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 void prepareRecord(IntelHexState* state, uint8_t recordType, uint8_t byteCount, uint16_t loadAddress)
@@ -198,7 +209,7 @@ uint32_t decodeIntelHex(char* text, uint32_t flashStart, uint8_t* image, uint32_
         case RecordOutcome::Continue:
             break;
         }
-        record = std::strchr(record + recordEnd, ':');
+        record = nextRecord(record + recordEnd);
         if (record == nullptr) return 0;
     }
 }

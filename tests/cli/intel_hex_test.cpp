@@ -72,6 +72,12 @@ TEST(IntelHexDecode, CarriageReturnsAndLowerCaseDigitsAreAccepted)
     EXPECT_EQ(d.image[3], 0x04);
 }
 
+TEST(IntelHexDecode, BlankLinesAndTrailingSpaceBetweenRecords)
+{
+    const Decoded d = decode(kLinear0800 + "\n\r\n:0400000001020304F2 \t\r\n\n" + kEnd);
+    EXPECT_EQ(d.length, 4u);
+}
+
 TEST(IntelHexDecode, AddressingPlacesDataRelativeToFlashStart)
 {
     // Extended linear address at flash start, load address 0x400.
@@ -127,6 +133,8 @@ TEST(IntelHexDecode, MalformedTextFails)
         kLinear0800 + ":02000000 102FB\n" + kEnd,                 // space inside a pair
         kLinear0800 + ":020000000102\n" + kEnd,                   // checksum missing
         kLinear0800 + ":02000000010\n" + kEnd,                    // data cut inside a pair
+        kLinear0800 + ";0400000001020304F2\n" + kEnd,             // ":" damaged: the record would vanish
+        kLinear0800 + ":0400000001020304F2 junk\n" + kEnd,        // garbage after a record
     };
     for (const std::string& text : bad) {
         const Decoded d = decode(text);
@@ -174,6 +182,40 @@ TEST(IntelHexDecode, ZeroCapacityAndNullArguments)
     uint32_t length = 7;
     EXPECT_EQ(decodeIntelHex(nullptr, kFlashStart, nullptr, 0, &length), 0u);
     EXPECT_EQ(length, 0u);
+}
+
+TEST(IntelHexDecode, DamagedTextNeverDecodesToAnotherImage)
+{
+    // Random damage to a valid file: decoding fails, or (damage only in white
+    // space or after the end record) gives exactly the original image. The
+    // guard byte and the restored text are checked by decode() every round.
+    const std::string valid = kLinear0800 + record(0x00, 0x0000, {1, 2, 3, 4, 5, 6, 7, 8}) +
+                              record(0x00, 0x0008, {9, 10, 11, 12}) + record(0x05, 0, {8, 0, 1, 1}) + kEnd + "\n";
+    const Decoded reference = decode(valid, 12);
+    ASSERT_EQ(reference.length, 12u);
+    const char alphabet[] = ":0123456789ABCDEFabcdefxG\n\r\0 ";
+    uint32_t seed = 12345;
+    auto next = [&seed]() { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+    int stillDecodable = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = valid;
+        const int edits = 1 + static_cast<int>(next() % 3);
+        for (int e = 0; e < edits; ++e) {
+            const size_t at = next() % text.size();
+            const char replacement = alphabet[next() % (sizeof alphabet - 1)];
+            if (next() % 4 == 0) text.erase(at, 1);
+            else text[at] = replacement;
+        }
+        text = std::string(text.c_str()); // an inserted NUL ends the text
+        // Capacity 8 as well: data past it must not be stored whatever the damage.
+        decode(text, 8);
+        const Decoded d = decode(text, 12);
+        if (d.length == 0) continue;
+        ++stillDecodable;
+        EXPECT_EQ(d.length, reference.length) << text;
+        EXPECT_EQ(d.image, reference.image) << text;
+    }
+    EXPECT_GT(stillDecodable, 0) << "no damage kept the file decodable: the damage model is broken";
 }
 
 TEST(IntelHexRecords, AddressRecordBuildsBaseMostSignificantByteFirst)
