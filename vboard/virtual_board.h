@@ -55,6 +55,7 @@ enum class Request {
     Leave,         // zero-length DNLOAD
     Upload,        // UPLOAD wValue >= 2
     UploadCommands,// UPLOAD wValue 0
+    OtherCommand,  // DNLOAD wValue 0 with an unknown command byte, or wValue 1
     Standard,      // any standard (non-class) control request
     Any,           // matches every class request (fault injection only)
 };

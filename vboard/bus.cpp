@@ -1,0 +1,485 @@
+// The umockdev side: devices in the testbed's sysfs and usbdevfs ioctls on
+// their nodes. Handlers run on umockdev's worker thread and never block.
+#include "board_device.h"
+#include "virtual_board.h"
+
+#include <umockdev.h>
+
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <sys/prctl.h>
+#include <vector>
+
+namespace vboard {
+
+namespace {
+
+constexpr int kBusNumber = 1;
+constexpr int kMaxDevices = 99;
+
+// libusb lists devices in the reverse order of their sysfs paths: the first
+// device added gets the highest name so that list order is addition order.
+std::string sysfsName(int index) { return "1-" + std::to_string(200 - index); }
+
+std::string hex(const std::vector<uint8_t>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (uint8_t byte : bytes) {
+        out += digits[byte >> 4];
+        out += digits[byte & 15];
+    }
+    return out;
+}
+
+// A USB keyboard: not a DFU target, only there to take a list position.
+std::vector<uint8_t> keyboardDescriptors() {
+    return {18, 1, 0x00, 0x02, 0, 0, 0, 8, 0x6D, 0x04, 0x1C, 0xC3, 0x00, 0x01, 0, 0, 0, 1,
+            // configuration, one HID boot keyboard interface with an interrupt endpoint
+            9, 2, 34, 0, 1, 1, 0, 0xA0, 50,
+            9, 4, 0, 0, 1, 3, 1, 1, 0,
+            9, 0x21, 0x11, 0x01, 0, 1, 0x22, 63, 0,
+            7, 5, 0x81, 3, 8, 0, 10};
+}
+
+struct GObjectRef {
+    gpointer object = nullptr;
+    explicit GObjectRef(gpointer o = nullptr) : object(o) {}
+    GObjectRef(const GObjectRef&) = delete;
+    GObjectRef& operator=(const GObjectRef&) = delete;
+    GObjectRef(GObjectRef&& other) noexcept : object(other.object) { other.object = nullptr; }
+    GObjectRef& operator=(GObjectRef&& other) noexcept {
+        std::swap(object, other.object);
+        return *this;
+    }
+    ~GObjectRef() {
+        if (object) g_object_unref(object);
+    }
+};
+
+// A control URB that has been submitted and waits to be reaped.
+struct SubmittedUrb {
+    GObjectRef urb; // UMockdevIoctlData of the usbdevfs_urb
+};
+
+struct ClientState {
+    int alternate = 0;
+    std::deque<SubmittedUrb> completed;
+    std::deque<SubmittedUrb> hanging;
+};
+
+} // namespace
+
+struct BusCore;
+
+struct Node {
+    BusCore* bus = nullptr;
+    std::unique_ptr<BoardDevice> board; // null for the foreign device
+    int index = 0;
+    int deviceNumber = 0;
+    std::string sysPath; // without the /sys prefix, as umockdev wants it
+    std::string devNode;
+    std::vector<uint8_t> descriptors;
+    GObjectRef handler;
+    bool present = false;
+
+    std::mutex clientsMutex;
+    std::map<UMockdevIoctlClient*, ClientState> clients;
+};
+
+struct BusCore {
+    UMockdevTestbed* testbed = nullptr;
+    std::mutex mutex; // guards the testbed's device set
+    std::vector<std::unique_ptr<Node>> nodes;
+    int nextDeviceNumber = 2;
+
+    void plug(Node& node);
+    void removeFromTestbed(Node& node);
+    int listPositionOf(const Node& node) const;
+    void renumber();
+};
+
+struct Bus::Impl : BusCore {};
+
+namespace {
+
+// The ioctl argument is the client's pointer; this resolves what it points to.
+UMockdevIoctlData* resolveArg(UMockdevIoctlClient* client, gsize size) {
+    GError* error = nullptr;
+    UMockdevIoctlData* data = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, size, &error);
+    if (error) g_error_free(error);
+    return data;
+}
+
+ControlSetup parseSetup(const uint8_t* bytes) {
+    ControlSetup setup;
+    setup.requestType = bytes[0];
+    setup.request = bytes[1];
+    setup.value = uint16_t(bytes[2] | bytes[3] << 8);
+    setup.index = uint16_t(bytes[4] | bytes[5] << 8);
+    setup.length = uint16_t(bytes[6] | bytes[7] << 8);
+    return setup;
+}
+
+void completeUrb(UMockdevIoctlData* urbData, int status, int actualLength) {
+    auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
+    usbdevfs_urb updated = *urb;
+    updated.status = status;
+    updated.actual_length = actualLength;
+    umockdev_ioctl_data_update(urbData, 0, reinterpret_cast<guint8*>(&updated), int(sizeof updated));
+}
+
+// Foreign device: answers descriptors, stalls anything else.
+ControlResult foreignControl(const Node& node, const ControlSetup& setup) {
+    ControlResult result;
+    if (setup.requestType == 0x80 && setup.request == 6 && (setup.value >> 8) == 1) {
+        result.data.assign(node.descriptors.begin(), node.descriptors.begin() + 18);
+        if (result.data.size() > setup.length) result.data.resize(setup.length);
+        result.actualLength = uint32_t(result.data.size());
+        return result;
+    }
+    result.completion = Completion::Stall;
+    return result;
+}
+
+void handleSubmit(Node& node, UMockdevIoctlClient* client, ClientState& state) {
+    UMockdevIoctlData* arg = resolveArg(client, sizeof(usbdevfs_urb));
+    if (!arg) {
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+    GObjectRef argRef(arg);
+    auto* urb = reinterpret_cast<usbdevfs_urb*>(arg->data);
+    if (urb->type != USBDEVFS_URB_TYPE_CONTROL || urb->buffer_length < 8) {
+        umockdev_ioctl_client_complete(client, -1, EINVAL);
+        return;
+    }
+    GError* error = nullptr;
+    UMockdevIoctlData* buffer =
+        umockdev_ioctl_data_resolve(arg, offsetof(usbdevfs_urb, buffer), gsize(urb->buffer_length), &error);
+    if (!buffer) {
+        if (error) g_error_free(error);
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+    GObjectRef bufferRef(buffer);
+    ControlSetup setup = parseSetup(buffer->data);
+    if (8 + int(setup.length) > urb->buffer_length) setup.length = uint16_t(urb->buffer_length - 8);
+
+    ControlResult result = node.board ? node.board->control(setup, buffer->data + 8, state.alternate)
+                                      : foreignControl(node, setup);
+    switch (result.completion) {
+    case Completion::NoDevice:
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        if (result.leaveBus) node.bus->removeFromTestbed(node);
+        return;
+    case Completion::Hang:
+        state.hanging.push_back(SubmittedUrb{GObjectRef(g_object_ref(arg))});
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return;
+    case Completion::Stall:
+        completeUrb(arg, -EPIPE, 0);
+        break;
+    case Completion::Done:
+        if (setup.isIn() && !result.data.empty())
+            umockdev_ioctl_data_update(buffer, 8, result.data.data(), int(result.data.size()));
+        completeUrb(arg, 0, int(result.actualLength));
+        break;
+    }
+    state.completed.push_back(SubmittedUrb{GObjectRef(g_object_ref(arg))});
+    umockdev_ioctl_client_complete(client, 0, 0);
+    if (result.leaveBus) node.bus->removeFromTestbed(node);
+}
+
+void handleReap(UMockdevIoctlClient* client, ClientState& state) {
+    if (state.completed.empty()) {
+        umockdev_ioctl_client_complete(client, -1, EAGAIN);
+        return;
+    }
+    UMockdevIoctlData* target = resolveArg(client, sizeof(void*));
+    if (!target) {
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+    GObjectRef targetRef(target);
+    SubmittedUrb next = std::move(state.completed.front());
+    state.completed.pop_front();
+    umockdev_ioctl_data_set_ptr(target, 0, static_cast<UMockdevIoctlData*>(next.urb.object));
+    umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void handleDiscard(UMockdevIoctlClient* client, ClientState& state) {
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    for (auto it = state.hanging.begin(); it != state.hanging.end(); ++it) {
+        auto* urbData = static_cast<UMockdevIoctlData*>(it->urb.object);
+        // DISCARDURB passes the URB's address itself.
+        bool sameUrb = arg->data_len >= int(sizeof(gulong)) &&
+                       *reinterpret_cast<gulong*>(arg->data) == urbData->client_addr;
+        if (!sameUrb) continue;
+        completeUrb(urbData, -ENOENT, 0);
+        state.completed.push_back(std::move(*it));
+        state.hanging.erase(it);
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return;
+    }
+    umockdev_ioctl_client_complete(client, -1, EINVAL);
+}
+
+void handleSetInterface(Node& node, UMockdevIoctlClient* client, ClientState& state) {
+    UMockdevIoctlData* arg = resolveArg(client, sizeof(usbdevfs_setinterface));
+    if (!arg) {
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+    GObjectRef argRef(arg);
+    auto* request = reinterpret_cast<usbdevfs_setinterface*>(arg->data);
+    int alternates = node.board ? node.board->alternateCount() : 1;
+    if (request->interface != 0 || int(request->altsetting) >= alternates) {
+        umockdev_ioctl_client_complete(client, -1, EINVAL);
+        return;
+    }
+    state.alternate = int(request->altsetting);
+    umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userData) {
+    Node& node = *static_cast<Node*>(userData);
+    gulong request = umockdev_ioctl_client_get_request(client);
+    if (node.board && !node.board->plugged()) {
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return TRUE;
+    }
+    std::lock_guard<std::mutex> lock(node.clientsMutex);
+    ClientState& state = node.clients[client];
+    switch (request) {
+    case USBDEVFS_SUBMITURB: handleSubmit(node, client, state); break;
+    case USBDEVFS_REAPURB:
+    case USBDEVFS_REAPURBNDELAY: handleReap(client, state); break;
+    case USBDEVFS_DISCARDURB: handleDiscard(client, state); break;
+    case USBDEVFS_SETINTERFACE: handleSetInterface(node, client, state); break;
+    case USBDEVFS_GET_CAPABILITIES: {
+        guint32 caps = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
+        GObjectRef arg(resolveArg(client, sizeof caps));
+        if (!arg.object) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);
+            break;
+        }
+        umockdev_ioctl_data_update(static_cast<UMockdevIoctlData*>(arg.object), 0,
+                                   reinterpret_cast<guint8*>(&caps), int(sizeof caps));
+        umockdev_ioctl_client_complete(client, 0, 0);
+        break;
+    }
+    case USBDEVFS_CLAIMINTERFACE: {
+        GObjectRef arg(resolveArg(client, sizeof(unsigned int)));
+        if (!arg.object) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);
+            break;
+        }
+        unsigned int interface = *reinterpret_cast<unsigned int*>(static_cast<UMockdevIoctlData*>(arg.object)->data);
+        umockdev_ioctl_client_complete(client, interface == 0 ? 0 : -1, interface == 0 ? 0 : ENOENT);
+        break;
+    }
+    case USBDEVFS_RELEASEINTERFACE:
+    case USBDEVFS_SETCONFIGURATION:
+    case USBDEVFS_CLEAR_HALT:
+    case USBDEVFS_RESET:
+        umockdev_ioctl_client_complete(client, 0, 0);
+        break;
+    case USBDEVFS_GETDRIVER:
+    case USBDEVFS_IOCTL:
+        umockdev_ioctl_client_complete(client, -1, ENODATA); // no kernel driver bound
+        break;
+    default:
+        umockdev_ioctl_client_complete(client, -1, ENOTTY);
+        break;
+    }
+    return TRUE;
+}
+
+void onClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userData) {
+    Node& node = *static_cast<Node*>(userData);
+    std::lock_guard<std::mutex> lock(node.clientsMutex);
+    node.clients.erase(client);
+}
+
+std::string deviceRecord(const Node& node) {
+    char busDir[8], devFile[8];
+    std::snprintf(busDir, sizeof busDir, "%03d", kBusNumber);
+    std::snprintf(devFile, sizeof devFile, "%03d", node.deviceNumber);
+    std::string record;
+    record += "P: " + node.sysPath + "\n";
+    record += std::string("N: bus/usb/") + busDir + "/" + devFile + "\n";
+    record += "E: DEVNAME=" + node.devNode + "\n";
+    record += "E: DEVTYPE=usb_device\n";
+    record += "E: SUBSYSTEM=usb\n";
+    record += "E: BUSNUM=" + std::string(busDir) + "\n";
+    record += "E: DEVNUM=" + std::string(devFile) + "\n";
+    if (node.board) {
+        record += "E: PRODUCT=483/df11/" + std::to_string(node.board->bcdDevice()) + "\n";
+        record += "A: serial=" + node.board->serial() + "\\n\n";
+    }
+    record += "A: busnum=" + std::to_string(kBusNumber) + "\\n\n";
+    record += "A: devnum=" + std::to_string(node.deviceNumber) + "\\n\n";
+    record += "A: speed=12\\n\n";
+    record += "A: bConfigurationValue=1\\n\n";
+    record += "A: bNumConfigurations=1\\n\n";
+    record += "H: descriptors=" + hex(node.descriptors) + "\n";
+    return record;
+}
+
+} // namespace
+
+void BusCore::plug(Node& node) {
+    GError* error = nullptr;
+    std::string record = deviceRecord(node);
+    if (!umockdev_testbed_add_from_string(testbed, record.c_str(), &error)) {
+        std::string message = error ? error->message : "unknown error";
+        if (error) g_error_free(error);
+        throw std::runtime_error("vboard: cannot add device: " + message);
+    }
+    if (!node.handler.object) {
+        node.handler = GObjectRef(umockdev_ioctl_base_new());
+        g_signal_connect(node.handler.object, "handle-ioctl", G_CALLBACK(onIoctl), &node);
+        g_signal_connect(node.handler.object, "client-vanished", G_CALLBACK(onClientVanished), &node);
+    }
+    if (!umockdev_testbed_attach_ioctl(testbed, node.devNode.c_str(),
+                                       static_cast<UMockdevIoctlBase*>(node.handler.object), &error)) {
+        std::string message = error ? error->message : "unknown error";
+        if (error) g_error_free(error);
+        throw std::runtime_error("vboard: cannot attach device node: " + message);
+    }
+    if (node.board) {
+        node.board->powerUp();
+        node.board->setPlugged(true);
+    }
+    node.present = true;
+}
+
+void BusCore::removeFromTestbed(Node& node) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!node.present) return;
+    node.present = false;
+    if (node.board) node.board->setPlugged(false);
+    umockdev_testbed_remove_device(testbed, ("/sys" + node.sysPath).c_str());
+    renumber();
+}
+
+int BusCore::listPositionOf(const Node& node) const {
+    int position = 0;
+    for (const auto& other : nodes) {
+        if (other.get() == &node) return node.present ? position : -1;
+        if (other->present) ++position;
+    }
+    return -1;
+}
+
+void BusCore::renumber() {
+    for (const auto& node : nodes)
+        if (node->board) node->board->setListPosition(listPositionOf(*node));
+}
+
+Bus::Bus() : impl_(std::make_unique<Impl>()) {
+    // Halves the cost of every emulated ioctl round trip.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    impl_->testbed = umockdev_testbed_new();
+    if (!impl_->testbed) throw std::runtime_error("vboard: cannot create the umockdev testbed");
+}
+
+Bus::~Bus() {
+    for (auto& node : impl_->nodes) {
+        if (node->present) {
+            umockdev_testbed_detach_ioctl(impl_->testbed, node->devNode.c_str(), nullptr);
+            node->present = false;
+        }
+    }
+    g_object_unref(impl_->testbed);
+    for (auto& node : impl_->nodes) node->handler = GObjectRef();
+}
+
+namespace {
+
+std::unique_ptr<Node> newNode(BusCore& bus, int index, int deviceNumber) {
+    auto node = std::make_unique<Node>();
+    node->bus = &bus;
+    node->index = index;
+    node->deviceNumber = deviceNumber;
+    node->sysPath = "/devices/pci0000:00/0000:00:14.0/usb1/" + sysfsName(index);
+    char devNode[32];
+    std::snprintf(devNode, sizeof devNode, "/dev/bus/usb/%03d/%03d", kBusNumber, deviceNumber);
+    node->devNode = devNode;
+    return node;
+}
+
+std::string generatedSerial(int index) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%012llX", 0x3574364C3030ULL + unsigned(index));
+    return text;
+}
+
+} // namespace
+
+Board& Bus::addBoard(const BoardOptions& options) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    int index = int(impl_->nodes.size());
+    if (index >= kMaxDevices) throw std::length_error("vboard: too many devices on one bus");
+    auto node = newNode(*impl_, index, impl_->nextDeviceNumber++);
+    node->board = std::make_unique<BoardDevice>(options, options.serial.empty() ? generatedSerial(index)
+                                                                                 : options.serial);
+    node->descriptors = node->board->sysfsDescriptors();
+    impl_->plug(*node);
+    impl_->nodes.push_back(std::move(node));
+    impl_->renumber();
+    return *impl_->nodes.back()->board;
+}
+
+void Bus::addForeignDevice() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    int index = int(impl_->nodes.size());
+    if (index >= kMaxDevices) throw std::length_error("vboard: too many devices on one bus");
+    auto node = newNode(*impl_, index, impl_->nextDeviceNumber++);
+    node->descriptors = keyboardDescriptors();
+    impl_->plug(*node);
+    impl_->nodes.push_back(std::move(node));
+    impl_->renumber();
+}
+
+void Bus::unplug(Board& board) {
+    for (auto& node : impl_->nodes)
+        if (node->board.get() == &board) impl_->removeFromTestbed(*node);
+}
+
+void Bus::replug(Board& board) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    for (auto& node : impl_->nodes) {
+        if (node->board.get() != &board || node->present) continue;
+        umockdev_testbed_detach_ioctl(impl_->testbed, node->devNode.c_str(), nullptr);
+        impl_->plug(*node);
+        impl_->renumber();
+    }
+}
+
+std::vector<Board*> Bus::boards() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    std::vector<Board*> list;
+    for (auto& node : impl_->nodes)
+        if (node->board) list.push_back(node->board.get());
+    return list;
+}
+
+std::string Bus::umockdevDir() const {
+    gchar* root = umockdev_testbed_get_root_dir(impl_->testbed);
+    std::string dir = root ? root : "";
+    g_free(root);
+    return dir;
+}
+
+} // namespace vboard

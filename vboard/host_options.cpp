@@ -1,0 +1,127 @@
+#include "host_options.h"
+
+#include "profiles.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace vboard {
+
+namespace {
+
+bool parseNumber(const std::string& text, unsigned long long limit, unsigned long long& out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    int base = text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0 ? 16 : 10;
+    unsigned long long value = std::strtoull(text.c_str(), &end, base);
+    if (errno || *end || text[0] == '-' || value > limit) return false;
+    out = value;
+    return true;
+}
+
+bool parseScale(const std::string& text, double& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    double value = std::strtod(text.c_str(), &end);
+    if (*end || !(value >= 0) || value > 1000) return false;
+    out = value;
+    return true;
+}
+
+} // namespace
+
+const char* hostUsage() {
+    return "usage: stm32-vboard [--board PROFILE [--flash FILE|--pattern SEED|--fill BYTE] [--serial TEXT]\n"
+           "                    [--dump FILE]]... [--foreign] [--time-scale X]\n"
+           "                    [--counts] [--counts-json FILE] -- COMMAND [ARGS...]\n"
+           "profiles: f1 f4 h7 no-internal-flash no-slash zero-transfer oversize-transfer\n"
+           "          no-functional small-pages\n";
+}
+
+std::optional<HostOptions> parseHostOptions(const std::vector<std::string>& args, std::string& error) {
+    HostOptions options;
+    double timeScale = 0.0;
+    bool boardGiven = false;
+    auto current = [&]() -> BoardRequest& {
+        if (options.boards.empty()) options.boards.emplace_back();
+        return options.boards.back();
+    };
+    size_t i = 0;
+    auto value = [&](const std::string& name, std::string& out) {
+        if (i + 1 >= args.size()) {
+            error = name + " needs a value";
+            return false;
+        }
+        out = args[++i];
+        return true;
+    };
+    for (; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        std::string text;
+        unsigned long long number = 0;
+        if (arg == "--") {
+            options.command.assign(args.begin() + long(i) + 1, args.end());
+            break;
+        } else if (arg == "-h" || arg == "--help") {
+            options.help = true;
+            return options;
+        } else if (arg == "--board") {
+            if (!value(arg, text)) return std::nullopt;
+            Profile profile;
+            if (!profileFromName(text, profile)) {
+                error = "unknown board profile '" + text + "'";
+                return std::nullopt;
+            }
+            // Options given before the first --board belong to it.
+            if (!boardGiven && !options.boards.empty()) options.boards.back().options.profile = profile;
+            else options.boards.emplace_back().options.profile = profile;
+            boardGiven = true;
+        } else if (arg == "--flash") {
+            if (!value(arg, text)) return std::nullopt;
+            current().initial = InitialFlash::File;
+            current().flashFile = text;
+        } else if (arg == "--pattern") {
+            if (!value(arg, text) || !parseNumber(text, 0xFFFFFFFFull, number)) {
+                error = "--pattern needs a 32-bit seed";
+                return std::nullopt;
+            }
+            current().initial = InitialFlash::Pattern;
+            current().patternSeed = uint32_t(number);
+        } else if (arg == "--fill") {
+            if (!value(arg, text) || !parseNumber(text, 0xFF, number)) {
+                error = "--fill needs a byte value (0-255 or 0x00-0xFF)";
+                return std::nullopt;
+            }
+            current().initial = InitialFlash::Fill;
+            current().options.fillByte = uint8_t(number);
+        } else if (arg == "--serial") {
+            if (!value(arg, current().options.serial)) return std::nullopt;
+        } else if (arg == "--dump") {
+            if (!value(arg, current().dumpFile)) return std::nullopt;
+        } else if (arg == "--foreign") {
+            options.foreignFirst = true;
+        } else if (arg == "--time-scale") {
+            if (!value(arg, text) || !parseScale(text, timeScale)) {
+                error = "--time-scale needs a number from 0 to 1000";
+                return std::nullopt;
+            }
+        } else if (arg == "--counts") {
+            options.printCounts = true;
+        } else if (arg == "--counts-json") {
+            if (!value(arg, options.countsJsonFile)) return std::nullopt;
+        } else {
+            error = "unknown option '" + arg + "'";
+            return std::nullopt;
+        }
+    }
+    if (options.command.empty()) {
+        error = "no command given after --";
+        return std::nullopt;
+    }
+    if (options.boards.empty()) options.boards.emplace_back();
+    for (auto& board : options.boards) board.options.timeScale = timeScale;
+    return options;
+}
+
+} // namespace vboard

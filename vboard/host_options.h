@@ -1,0 +1,38 @@
+// Command line of the stm32-vboard host program.
+#ifndef STM32_VBOARD_HOST_OPTIONS_H
+#define STM32_VBOARD_HOST_OPTIONS_H
+
+#include "virtual_board.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vboard {
+
+enum class InitialFlash { Fill, Pattern, File };
+
+struct BoardRequest {
+    BoardOptions options;
+    InitialFlash initial = InitialFlash::Fill;
+    uint32_t patternSeed = 0;
+    std::string flashFile;
+    std::string dumpFile;
+};
+
+struct HostOptions {
+    std::vector<BoardRequest> boards;
+    bool foreignFirst = false;
+    bool printCounts = false;
+    std::string countsJsonFile;
+    std::vector<std::string> command;
+    bool help = false;
+};
+
+// Parses argv; on a usage error returns nullopt and fills `error`.
+std::optional<HostOptions> parseHostOptions(const std::vector<std::string>& args, std::string& error);
+const char* hostUsage();
+
+} // namespace vboard
+
+#endif
