@@ -1,0 +1,109 @@
+# Install rules and CPack settings for the programs defined elsewhere.
+# Linux: stm32cmd, its man page, the udev rule and the virtual board program,
+# packed as a .deb. Windows (cross build): stm32cmd.exe, the GUI and a README,
+# packed as a flat .zip.
+#   cmake --build build --target package        -> build/stm32cmd_<ver>_<arch>.deb
+#   cmake --build build-win --target package    -> build-win/stm32cmd-<ver>-win64.zip
+#
+# The core library is static and private to these programs (no stable ABI,
+# no package config), so neither it nor stm32.h is installed.
+include(GNUInstallDirs)
+
+set(STM32_DIST_DIR ${PROJECT_SOURCE_DIR}/dist)
+
+if(WIN32)
+  # A zip unpacked anywhere: everything side by side in its top folder.
+  set(STM32_INSTALL_BINDIR .)
+else()
+  set(STM32_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
+endif()
+
+if(TARGET stm32cmd)
+  install(TARGETS stm32cmd RUNTIME DESTINATION ${STM32_INSTALL_BINDIR})
+endif()
+
+if(WIN32)
+  if(TARGET TidewireSTM32Utility)
+    install(TARGETS TidewireSTM32Utility RUNTIME DESTINATION ${STM32_INSTALL_BINDIR})
+  endif()
+  # Notepad of older Windows shows LF-only text as one long line.
+  configure_file(${STM32_DIST_DIR}/windows/README.txt ${CMAKE_CURRENT_BINARY_DIR}/dist/README.txt
+    @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/dist/README.txt DESTINATION .)
+else()
+  if(TARGET stm32-vboard)
+    install(TARGETS stm32-vboard RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+
+  # Debian wants compressed man pages; -n keeps the package reproducible.
+  set(STM32_MAN_SOURCE ${STM32_DIST_DIR}/man/stm32cmd.1)
+  find_program(STM32_GZIP gzip)
+  if(STM32_GZIP)
+    set(STM32_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/dist/stm32cmd.1.gz)
+    add_custom_command(
+      OUTPUT ${STM32_MAN_PAGE}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/dist
+      COMMAND ${STM32_GZIP} -9nc ${STM32_MAN_SOURCE} > ${STM32_MAN_PAGE}
+      DEPENDS ${STM32_MAN_SOURCE}
+      VERBATIM)
+    add_custom_target(stm32cmd-man ALL DEPENDS ${STM32_MAN_PAGE})
+  else()
+    set(STM32_MAN_PAGE ${STM32_MAN_SOURCE})
+  endif()
+  install(FILES ${STM32_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  # Under the prefix for a plain install (the admin links or copies it into
+  # /etc/udev/rules.d); the .deb moves it to /lib/udev/rules.d, see below.
+  set(STM32_UDEV_RULE ${STM32_DIST_DIR}/linux/60-stm32-dfu.rules)
+  if(EXISTS ${STM32_UDEV_RULE})
+    install(FILES ${STM32_UDEV_RULE} DESTINATION lib/udev/rules.d)
+  endif()
+endif()
+
+# --- CPack ------------------------------------------------------------------
+set(CPACK_PACKAGE_NAME stm32cmd)
+set(CPACK_PACKAGE_VENDOR "stm32cmd developers")
+set(CPACK_PACKAGE_CONTACT "stm32cmd developers <stm32cmd@localhost>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "Flasher for STM32 boards in USB DFU mode (list, program, read, erase)")
+set(CPACK_PACKAGE_DESCRIPTION
+  "stm32cmd lists STM32 boards that run the system bootloader in USB DFU mode\n\
+and uploads raw binary or Intel HEX images into their internal flash with\n\
+read-back, erase, write and byte-by-byte verify, downloads flash into a file\n\
+and erases flash.")
+if(TARGET stm32-vboard)
+  string(APPEND CPACK_PACKAGE_DESCRIPTION
+    "\nstm32-vboard runs a program against emulated boards, for tests and CI.")
+endif()
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win64)
+  set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # dpkg-shlibdeps adds the libraries the binaries really link (libc,
+  # libstdc++, libusb, umockdev); libusb is named as well so that the
+  # dependency holds even where dpkg-shlibdeps is missing.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libusb-1.0-0")
+  if(TARGET stm32-vboard)
+    # stm32-vboard runs its command under umockdev's preload library, which
+    # is loaded at run time and so invisible to dpkg-shlibdeps.
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", umockdev")
+  endif()
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+  # Debian packages keep their udev rules in /lib/udev/rules.d.
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackagingDebLayout.cmake)
+endif()
+
+include(CPack)

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Makes the packages and checks them: the .deb from the native tree (build/)
+# and, when the Windows cross build exists (build-win/), the zip. Both are
+# copied into out/. The .deb is unpacked and its stm32cmd run against the
+# virtual board; the zip's file list and its stm32cmd.exe are checked.
+#   scripts/stages/60-package.sh
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+. scripts/lib.sh
+
+mkdir -p out
+status=0
+
+# The native tree as stage 10 configures it; an existing tree keeps its options.
+if [ ! -f build/CMakeCache.txt ]; then
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+cmake --build build -j "$(jobs_count)"
+rm -f build/stm32cmd_*.deb
+(cd build && cpack -G DEB)
+deb="$(ls build/stm32cmd_*.deb)"
+cp "$deb" out/
+deb="$PWD/out/$(basename "$deb")"
+STM32_DEB="$deb" run_ctest build -L '^package$' || status=1
+
+zip=""
+if [ -f build-win/CMakeCache.txt ]; then
+  cmake --build build-win -j "$(jobs_count)"
+  rm -f build-win/stm32cmd-*.zip
+  (cd build-win && cpack -G ZIP)
+  zip="$(ls build-win/stm32cmd-*.zip)"
+  cp "$zip" out/
+  zip="$PWD/out/$(basename "$zip")"
+  STM32_ZIP="$zip" run_ctest build-win -L '^package$' || status=1
+else
+  echo "60-package: no Windows cross build in build-win; zip skipped"
+fi
+
+echo "--- $(basename "$deb"): $(stat -c %s "$deb") bytes"
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print "    " $3 "  " $6 }'
+if [ -n "$zip" ]; then
+  echo "--- $(basename "$zip"): $(stat -c %s "$zip") bytes"
+  unzip -l "$zip" | sed 's/^/    /'
+fi
+exit "$status"
