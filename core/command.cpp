@@ -358,8 +358,10 @@ bool Engine::reportDifferences(uint64_t length) {
 
 void Engine::startProgram(uint32_t jumpAddress) {
     // The board may leave the bus at any point here: results are not checked.
-    dfuSetAddress(handle_.get(), jumpAddress);
-    dfuEnsureIdle(handle_.get());
+    // After a good Set Address the board sits in dfuDNLOAD-IDLE, the one state
+    // in which DFU 1.1 takes the zero-length download as "leave"; clearing it
+    // to dfuIDLE first would make a strict board refuse the leave.
+    if (dfuSetAddress(handle_.get(), jumpAddress) != 0) dfuEnsureIdle(handle_.get());
     dfuLeave(handle_.get());
 }
 
