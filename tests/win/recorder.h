@@ -47,6 +47,18 @@ public:
         }
         return false;
     }
+    int countLinesContaining(const std::string& part) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        int count = 0;
+        for (const auto& l : lines_) {
+            if (l.find(part) != std::string::npos) ++count;
+        }
+        return count;
+    }
+    size_t statusCount() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return statuses_.size();
+    }
     std::string lastStatus() {
         std::lock_guard<std::mutex> guard(mutex_);
         return statuses_.empty() ? std::string() : statuses_.back();
