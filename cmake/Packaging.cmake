@@ -91,16 +91,21 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # dpkg-shlibdeps adds the libraries the binaries really link (libc,
-  # libstdc++, libusb, umockdev); libusb is named as well so that the
-  # dependency holds even where dpkg-shlibdeps is missing.
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libusb-1.0-0")
+  # dpkg-shlibdeps names the libraries the programs really link (libc,
+  # libstdc++, libusb, umockdev's); without it only libusb is named.
+  find_program(STM32_DPKG_SHLIBDEPS dpkg-shlibdeps)
+  set(_depends)
+  if(STM32_DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  else()
+    list(APPEND _depends libusb-1.0-0)
+  endif()
   if(TARGET stm32-vboard)
     # stm32-vboard runs its command under umockdev's preload library, which
     # is loaded at run time and so invisible to dpkg-shlibdeps.
-    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", umockdev")
+    list(APPEND _depends umockdev)
   endif()
+  list(JOIN _depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
   # Debian packages keep their udev rules in /lib/udev/rules.d.
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackagingDebLayout.cmake)

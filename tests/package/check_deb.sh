@@ -35,6 +35,8 @@ check "architecture is the host's" test "$(field Architecture)" = "$(dpkg --prin
 depends="$(field Depends)"
 echo "Depends: $depends"
 check "depends on libusb-1.0-0" grep -qE '(^|, )libusb-1\.0-0( |,|$)' <<<"$depends"
+check "no package is named twice in Depends" \
+  test -z "$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }' | sort | uniq -d)"
 if printf '%s\n' "$@" | grep -qx 'bin/stm32-vboard'; then
   # The virtual board runs its command under umockdev's preload library,
   # which no linker dependency reveals.
