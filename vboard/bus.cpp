@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/prctl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vboard {
@@ -90,7 +91,8 @@ struct Node {
     std::string devNode;
     std::vector<uint8_t> descriptors;
     GObjectRef handler;
-    bool present = false;
+    bool attached = false; // ioctl handler on the node (kept across unplug)
+    bool present = false;  // in sysfs, so in libusb's list
 
     std::mutex clientsMutex;
     std::map<UMockdevIoctlClient*, ClientState> clients;
@@ -200,6 +202,19 @@ void handleSubmit(Node& node, UMockdevIoctlClient* client, ClientState& state) {
     if (result.leaveBus) node.bus->removeFromTestbed(node);
 }
 
+// URBs that would never complete end as on a disconnect (-ESHUTDOWN).
+// Called with the node's clientsMutex held.
+void failHangingUrbs(Node& node) {
+    for (auto& entry : node.clients) {
+        ClientState& state = entry.second;
+        for (auto& urb : state.hanging) {
+            completeUrb(static_cast<UMockdevIoctlData*>(urb.urb.object), -ESHUTDOWN, 0);
+            state.completed.push_back(std::move(urb));
+        }
+        state.hanging.clear();
+    }
+}
+
 void handleReap(UMockdevIoctlClient* client, ClientState& state) {
     if (state.completed.empty()) {
         umockdev_ioctl_client_complete(client, -1, EAGAIN);
@@ -254,12 +269,17 @@ void handleSetInterface(Node& node, UMockdevIoctlClient* client, ClientState& st
 gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userData) {
     Node& node = *static_cast<Node*>(userData);
     gulong request = umockdev_ioctl_client_get_request(client);
-    if (node.board && !node.board->plugged()) {
-        umockdev_ioctl_client_complete(client, -1, ENODEV);
-        return TRUE;
-    }
     std::lock_guard<std::mutex> lock(node.clientsMutex);
     ClientState& state = node.clients[client];
+    if (node.board && !node.board->plugged()) {
+        // Like a real disconnect: what completed can still be reaped, the rest fails.
+        failHangingUrbs(node);
+        if ((request == USBDEVFS_REAPURBNDELAY || request == USBDEVFS_REAPURB) && !state.completed.empty())
+            handleReap(client, state);
+        else
+            umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return TRUE;
+    }
     switch (request) {
     case USBDEVFS_SUBMITURB: handleSubmit(node, client, state); break;
     case USBDEVFS_REAPURB:
@@ -336,6 +356,21 @@ std::string deviceRecord(const Node& node) {
     return record;
 }
 
+void removeTree(const std::string& path) {
+    GDir* dir = g_dir_open(path.c_str(), 0, nullptr);
+    if (dir) {
+        while (const gchar* entry = g_dir_read_name(dir)) {
+            std::string child = path + "/" + entry;
+            if (g_file_test(child.c_str(), G_FILE_TEST_IS_DIR) && !g_file_test(child.c_str(), G_FILE_TEST_IS_SYMLINK))
+                removeTree(child);
+            else
+                ::unlink(child.c_str());
+        }
+        g_dir_close(dir);
+    }
+    ::rmdir(path.c_str());
+}
+
 } // namespace
 
 void BusCore::plug(Node& node) {
@@ -351,12 +386,14 @@ void BusCore::plug(Node& node) {
         g_signal_connect(node.handler.object, "handle-ioctl", G_CALLBACK(onIoctl), &node);
         g_signal_connect(node.handler.object, "client-vanished", G_CALLBACK(onClientVanished), &node);
     }
-    if (!umockdev_testbed_attach_ioctl(testbed, node.devNode.c_str(),
-                                       static_cast<UMockdevIoctlBase*>(node.handler.object), &error)) {
+    if (!node.attached && !umockdev_testbed_attach_ioctl(testbed, node.devNode.c_str(),
+                                                         static_cast<UMockdevIoctlBase*>(node.handler.object),
+                                                         &error)) {
         std::string message = error ? error->message : "unknown error";
         if (error) g_error_free(error);
         throw std::runtime_error("vboard: cannot attach device node: " + message);
     }
+    node.attached = true;
     if (node.board) {
         node.board->powerUp();
         node.board->setPlugged(true);
@@ -364,12 +401,20 @@ void BusCore::plug(Node& node) {
     node.present = true;
 }
 
+// The ioctl handler stays attached, so that a client still holding the node
+// gets ENODEV as from a real unplugged device; only sysfs forgets the device.
 void BusCore::removeFromTestbed(Node& node) {
     std::lock_guard<std::mutex> lock(mutex);
     if (!node.present) return;
     node.present = false;
     if (node.board) node.board->setPlugged(false);
-    umockdev_testbed_remove_device(testbed, ("/sys" + node.sysPath).c_str());
+    umockdev_testbed_uevent(testbed, ("/sys" + node.sysPath).c_str(), "remove");
+    gchar* root = umockdev_testbed_get_root_dir(testbed);
+    std::string base = root;
+    g_free(root);
+    std::string name = node.sysPath.substr(node.sysPath.rfind('/') + 1);
+    removeTree(base + "/sys" + node.sysPath);
+    ::unlink((base + "/sys/bus/usb/devices/" + name).c_str());
     renumber();
 }
 
@@ -396,10 +441,9 @@ Bus::Bus() : impl_(std::make_unique<Impl>()) {
 
 Bus::~Bus() {
     for (auto& node : impl_->nodes) {
-        if (node->present) {
-            umockdev_testbed_detach_ioctl(impl_->testbed, node->devNode.c_str(), nullptr);
-            node->present = false;
-        }
+        if (node->attached) umockdev_testbed_detach_ioctl(impl_->testbed, node->devNode.c_str(), nullptr);
+        node->attached = false;
+        node->present = false;
     }
     g_object_unref(impl_->testbed);
     for (auto& node : impl_->nodes) node->handler = GObjectRef();
@@ -461,7 +505,6 @@ void Bus::replug(Board& board) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     for (auto& node : impl_->nodes) {
         if (node->board.get() != &board || node->present) continue;
-        umockdev_testbed_detach_ioctl(impl_->testbed, node->devNode.c_str(), nullptr);
         impl_->plug(*node);
         impl_->renumber();
     }
