@@ -9,6 +9,9 @@
 #include "text.h"
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <cstdio>
@@ -134,17 +137,23 @@ ReadOutcome readFileInto(const NativeString& path, uint8_t* buffer, size_t capac
     return ReadOutcome::Ok;
 }
 
+// A short file would pass for a complete dump of the flash: it is removed.
 bool writeFileFrom(const NativeString& path, const uint8_t* data, size_t length) {
-    FileHolder file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return false;
     size_t done = 0;
-    while (done < length) {
-        DWORD put = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(length - done, 1u << 20));
-        if (!WriteFile(file.get(), data + done, chunk, &put, nullptr) || put == 0) return false;
-        done += put;
+    {
+        FileHolder file(
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) return false;
+        while (done < length) {
+            DWORD put = 0;
+            const DWORD chunk = static_cast<DWORD>(std::min<size_t>(length - done, 1u << 20));
+            if (!WriteFile(file.get(), data + done, chunk, &put, nullptr) || put == 0) break;
+            done += put;
+        }
     }
-    return true;
+    if (done == length) return true;
+    DeleteFileW(path.c_str());
+    return false;
 }
 #else
 struct FileCloser {
@@ -165,11 +174,15 @@ ReadOutcome readFileInto(const NativeString& path, uint8_t* buffer, size_t capac
     return ReadOutcome::Ok;
 }
 
+// A short file would pass for a complete dump of the flash: it is removed.
 bool writeFileFrom(const NativeString& path, const uint8_t* data, size_t length) {
     FileHolder file(std::fopen(path.c_str(), "wb"));
     if (!file) return false;
     const bool allWritten = std::fwrite(data, 1, length, file.get()) == length;
-    return std::fclose(file.release()) == 0 && allWritten;
+    if (std::fclose(file.release()) == 0 && allWritten) return true;
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) std::remove(path.c_str());
+    return false;
 }
 #endif
 
@@ -468,7 +481,7 @@ void startDeviceWatch(FlashController* controller, void* userData, TargetChanged
     controller->targetChanged = handler;
     {
         std::lock_guard<std::mutex> guard(controller->lock);
-        controller->idle = 1;
+        if (!controller->operationRunning) controller->idle = 1;
     }
     if (controller->watchThread.joinable()) return; // one watch for the life of the controller
     try {

@@ -1,6 +1,9 @@
 // SettingsStore over the registry of the current user. Windows only.
 #ifdef _WIN32
 
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 
 #include "flash_controller.h"

@@ -204,11 +204,13 @@ TEST_F(Downloads, WithoutOptionsTheWholeFlashIsSaved) {
     EXPECT_EQ(controller->imageLength, 0); // the loaded image is gone
     EXPECT_TRUE(loggedTotalTime());
     EXPECT_EQ(isIdle(controller), 1);
-    const std::string out = folder.file("flash.bin");
+    // An existing, longer file is replaced, not overwritten in part.
+    const std::string out = folder.write("flash.bin", std::vector<uint8_t>(kF1Flash + 100, 0x11));
     ASSERT_EQ(writeDownloadFile(controller, nativeFromUtf8(out)), 0);
     const auto saved = readFile(out);
     EXPECT_EQ(saved.size(), static_cast<size_t>(kF1Flash));
     EXPECT_EQ(saved, board->flash());
+    EXPECT_EQ(writeDownloadFile(controller, nativeFromUtf8(folder.file("no/such/dir.bin"))), -1);
 }
 
 TEST_F(Downloads, OptionSizeIsCutToTheEndOfFlash) {
