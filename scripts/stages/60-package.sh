@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the packages and checks them: the .deb from the native tree (build/)
-# and, when the Windows cross build exists (build-win/), the zip. Both are
+# and, when the Windows cross build can be made (build-win/), the zip. Both are
 # copied into out/. The .deb is unpacked and its stm32cmd run against the
 # virtual board; the zip's file list and its stm32cmd.exe are checked.
 #   scripts/stages/60-package.sh
@@ -23,6 +23,12 @@ cp "$deb" out/
 deb="$PWD/out/$(basename "$deb")"
 STM32_DEB="$deb" run_ctest build -L '^package$' || status=1
 
+# The cross build as the Windows stage makes it; made here when that stage
+# has not run but its toolchain and the cross-built libusb are there.
+if [ ! -f build-win/CMakeCache.txt ] && command -v x86_64-w64-mingw32-g++-posix >/dev/null &&
+   [ -d build-deps/libusb-mingw/lib/pkgconfig ]; then
+  cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake
+fi
 zip=""
 if [ -f build-win/CMakeCache.txt ]; then
   cmake --build build-win -j "$(jobs_count)"
