@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# A DFU client nobody here wrote (Debian's dfu-util) lists, reads and writes
+# the virtual F4 and F1 boards; the bytes are checked in the boards' dumps.
+set -euo pipefail
+host="$1"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+command -v dfu-util >/dev/null || { echo "FAIL: dfu-util is not installed"; exit 1; }
+
+# Listing: every alternate setting of both boards, the foreign device ignored.
+"$host" --foreign --board f4 --board f1 -- dfu-util -l > list.txt 2>&1 || fail "dfu-util -l exited $?"
+for name in "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg" "@Option Bytes  /0x1FFFC000/01*016 g" \
+            "@OTP Memory /0x1FFF7800/01*512 g,01*016 g" "@Device Feature/0xFFFF0000/01*004 g" \
+            "@Internal Flash  /0x08000000/128*002Kg" "@Option Bytes  /0x1FFFF800/01*016 g"; do
+  grep -qF "name=\"$name\"" list.txt || fail "dfu-util -l does not show $name"
+done
+[ "$(grep -c '^Found DFU: \[0483:df11\]' list.txt)" -eq 6 ] || fail "dfu-util -l should find 6 alternate settings"
+
+for profile in f4 f1; do
+  # Upload: flash content from a file, read back across several blocks and
+  # not aligned to a block at the end.
+  head -c 40000 /dev/urandom > "$profile-initial.bin"
+  "$host" --board "$profile" --flash "$profile-initial.bin" -- \
+    dfu-util -a 0 -s 0x08000000:5000 -U "$profile-upload.bin" > "$profile-upload.log" 2>&1 \
+    || fail "$profile: dfu-util -U exited $?"
+  cmp -s "$profile-upload.bin" <(head -c 5000 "$profile-initial.bin") || fail "$profile: uploaded bytes differ"
+
+  # Download over a page or sector boundary into flash that was not erased:
+  # dfu-util must erase first, and the board must end up with the image.
+  head -c 20000 /dev/urandom > "$profile-image.bin"
+  "$host" --board "$profile" --fill 0x00 --dump "$profile-dump.bin" --counts-json "$profile-counts.json" -- \
+    dfu-util -a 0 -s 0x08003800:leave -D "$profile-image.bin" > "$profile-download.log" 2>&1 \
+    || fail "$profile: dfu-util -D exited $?"
+  cmp -s <(tail -c +$((0x3800 + 1)) "$profile-dump.bin" | head -c 20000) "$profile-image.bin" \
+    || fail "$profile: downloaded bytes differ in the board"
+  grep -q '"left": true' "$profile-counts.json" || fail "$profile: board did not leave DFU mode"
+  grep -q "\"leaveAddress\": $((0x08003800))" "$profile-counts.json" || fail "$profile: wrong jump address"
+done
+
+# The image (0x08003800-0x0800861F) touches 16 KB sectors 0 to 2, which are
+# erased whole: below and after the image they read erased, and sector 3
+# (from 0x0800C000) keeps its old zero bytes.
+erased() { head -c "$1" /dev/zero | tr '\0' '\377'; }
+cmp -s <(head -c $((0x3800)) f4-dump.bin) <(erased $((0x3800))) \
+  || fail "f4: sector 0 below the image should read erased"
+cmp -s <(tail -c +$((0x8620 + 1)) f4-dump.bin | head -c $((0xC000 - 0x8620))) <(erased $((0xC000 - 0x8620))) \
+  || fail "f4: sector 2 after the image should read erased"
+cmp -s <(tail -c +$((0xC000 + 1)) f4-dump.bin | head -c 100) <(head -c 100 /dev/zero) \
+  || fail "f4: flash past the erased sectors changed"
+# F1 pages are 2 KB: the page below the image start keeps its zeros.
+cmp -s <(head -c $((0x3800)) f1-dump.bin) <(head -c $((0x3800)) /dev/zero) \
+  || fail "f1: pages below the image changed"
+
+if [ "$failures" -ne 0 ]; then
+  for f in *.log list.txt; do echo "== $f"; tail -5 "$f"; done
+  echo "0 passed, $failures failed"
+  exit 1
+fi
+echo "dfu-util fidelity: all checks passed"
