@@ -383,9 +383,11 @@ void watchMain(FlashController* controller) {
         return;
     }
     while (!controller->stopping) {
+        // Polls start every 250 ms, however long the previous one took.
+        const auto nextPoll = std::chrono::steady_clock::now() + kPollInterval;
         pollOnce(controller, context.get());
         std::unique_lock<std::mutex> guard(controller->lock);
-        controller->idleChanged.wait_for(guard, kPollInterval, [controller] { return controller->stopping.load(); });
+        controller->idleChanged.wait_until(guard, nextPoll, [controller] { return controller->stopping.load(); });
     }
 }
 
