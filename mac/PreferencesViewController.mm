@@ -1,0 +1,228 @@
+#import "PreferencesViewController.h"
+#import "AppDelegate.h"
+
+#include <stdlib.h>
+
+int32_t preferenceNumber(NSString *text)
+{
+    const char *characters = [text UTF8String];
+    if (characters == NULL) {
+        return 0;
+    }
+    long long value;
+    if (characters[0] == '0' && characters[1] == 'x') {
+        char *end = NULL;
+        value = strtoll(characters + 2, &end, 16);
+        if (end == characters + 2) {
+            value = 0;
+        }
+    } else {
+        value = strtoll(characters, NULL, 10);
+    }
+    if (value < 0) {
+        return 0;
+    }
+    return value > INT32_MAX ? INT32_MAX : (int32_t)value;
+}
+
+NSString *limitText(int32_t bytes)
+{
+    return [NSString stringWithFormat:@"max %dKB (%d / 0x%X)", bytes / 1024, bytes, (unsigned)bytes];
+}
+
+static NSString *flashAddressText(uint32_t address)
+{
+    return [NSString stringWithFormat:@"0x%08X", address];
+}
+
+@implementation PreferencesViewController
+
+@synthesize targetPopUp;
+@synthesize optionsCheckBox;
+@synthesize offsetTextField;
+@synthesize sizeTextField;
+@synthesize maxOffsetTextField;
+@synthesize maxSizeTextField;
+@synthesize flashStartTextField;
+@synthesize startTerminalCheckBox;
+@synthesize device;
+@synthesize baseAddress;
+@synthesize maxOffset;
+
+- (void)dealloc
+{
+    STM_RELEASE(device);
+    STM_SUPER_DEALLOC();
+}
+
+#pragma mark Lifecycle
+
+- (void)initialize
+{
+    if (initialized) {
+        return;
+    }
+    initialized = YES;
+    AppDelegate *appDelegate = (AppDelegate *)[NSApp delegate];
+    self.device = appDelegate.device;
+    [self.device setPrefsDelegate:self];
+}
+
+- (void)viewDidLoad
+{
+    [super viewDidLoad];
+    if (NSAppKitVersionNumber >= STM_APPKIT_VIEW_LIFECYCLE) {
+        [self initialize];
+    }
+}
+
+- (void)awakeFromNib
+{
+    [super awakeFromNib];
+    if (NSAppKitVersionNumber < STM_APPKIT_VIEW_LIFECYCLE) {
+        [self initialize];
+    }
+}
+
+- (void)appear
+{
+    Device *target = self.device;
+    NSPopUpButton *popUp = self.targetPopUp;
+    if (target.index >= 0 && target.index < [popUp numberOfItems]) {
+        [popUp selectItemAtIndex:target.index];
+    }
+    [self updatePrefs];
+}
+
+- (void)viewWillAppear
+{
+    [super viewWillAppear];
+    if (NSAppKitVersionNumber >= STM_APPKIT_VIEW_LIFECYCLE) {
+        [self appear];
+    }
+}
+
+- (void)windowDidChangeOcclusionState:(NSNotification *)notification
+{
+    if (NSAppKitVersionNumber >= STM_APPKIT_VIEW_LIFECYCLE) {
+        return; // viewWillAppear does it
+    }
+    NSWindow *window = [notification object];
+    if (([window occlusionState] & NSWindowOcclusionStateVisible) != 0) {
+        [self appear];
+    }
+}
+
+- (void)updatePrefs
+{
+    [self.device updateStatus];
+}
+
+#pragma mark PrefsProtocol
+
+- (void)resetPopUp
+{
+    dispatch_async(dispatch_get_main_queue(), ^{
+        [self.targetPopUp removeAllItems];
+    });
+}
+
+- (void)addPopUpItem:(NSString *)title
+{
+    NSString *kept = [title copy];
+    dispatch_async(dispatch_get_main_queue(), ^{
+        // addItemWithTitle: would drop a title already present.
+        NSPopUpButton *popUp = self.targetPopUp;
+        [popUp insertItemWithTitle:kept atIndex:[popUp numberOfItems]];
+    });
+    STM_RELEASE(kept);
+}
+
+- (void)flashSizeIs:(int32_t)flashSize pageSizeIs:(int32_t)pageSize baseAddressIs:(uint32_t)address
+{
+    self.baseAddress = address;
+    dispatch_async(dispatch_get_main_queue(), ^{
+        [self refreshWithFlashSize:flashSize pageSize:pageSize baseAddress:address];
+    });
+}
+
+- (void)enableOptionFields:(BOOL)enabled
+{
+    [self.offsetTextField setEnabled:enabled];
+    [self.sizeTextField setEnabled:enabled];
+}
+
+- (void)refreshWithFlashSize:(int32_t)flashSize pageSize:(int32_t)pageSize baseAddress:(uint32_t)address
+{
+    Device *target = self.device;
+    if (flashSize > 0) { // -1: a board whose layout cannot be read
+        [self.optionsCheckBox setEnabled:YES];
+        [self.optionsCheckBox setState:target.optionsValid ? NSOnState : NSOffState];
+        [self enableOptionFields:target.optionsValid];
+        int32_t shownOffset = target.optionsValid ? target.optionOffset : 0;
+        self.maxOffset = flashSize - pageSize;
+        [self.maxOffsetTextField setStringValue:limitText(self.maxOffset)];
+        [self.maxSizeTextField setStringValue:limitText(flashSize)];
+        [self.flashStartTextField setStringValue:flashAddressText(address + (uint32_t)shownOffset)];
+        [self.startTerminalCheckBox setState:target.optionsStartTerminal ? NSOnState : NSOffState];
+        [self.startTerminalCheckBox setEnabled:YES];
+    } else {
+        [self.optionsCheckBox setEnabled:NO];
+        [self enableOptionFields:NO];
+        [self.startTerminalCheckBox setEnabled:NO];
+        [self.maxOffsetTextField setStringValue:@""];
+        [self.maxSizeTextField setStringValue:@""];
+        [self.flashStartTextField setStringValue:@""];
+    }
+    if (target.optionSize == 0) {
+        target.optionSize = flashSize < 0 ? 0 : flashSize;
+    }
+    [self.offsetTextField setStringValue:[NSString stringWithFormat:@"%d", target.optionOffset]];
+    [self.sizeTextField setStringValue:[NSString stringWithFormat:@"%d", target.optionSize]];
+}
+
+#pragma mark Actions
+
+- (IBAction)optionsChangedAction:(id)sender
+{
+    (void)sender;
+    BOOL on = ([self.optionsCheckBox state] == NSOnState);
+    [self enableOptionFields:on];
+    int32_t offset = on ? self.device.optionOffset : 0;
+    [self.flashStartTextField setStringValue:flashAddressText(self.baseAddress + (uint32_t)offset)];
+}
+
+- (IBAction)offsetChangedAction:(id)sender
+{
+    (void)sender;
+    int32_t offset = preferenceNumber([self.offsetTextField stringValue]);
+    [self.flashStartTextField setStringValue:[NSString stringWithFormat:@"0x%X", self.baseAddress + (uint32_t)offset]];
+}
+
+- (IBAction)confirmAction:(id)sender
+{
+    (void)sender;
+    Device *target = self.device;
+    NSInteger selected = [self.targetPopUp indexOfSelectedItem];
+    target.index = selected < 0 ? 0 : (int32_t)selected;
+    target.optionsValid = ([self.optionsCheckBox state] == NSOnState);
+    int32_t offset = preferenceNumber([self.offsetTextField stringValue]);
+    target.optionOffset = offset > self.maxOffset ? self.maxOffset : offset;
+    target.optionSize = preferenceNumber([self.sizeTextField stringValue]);
+    NSUserDefaults *defaults = [NSUserDefaults standardUserDefaults];
+    [defaults setInteger:target.optionOffset forKey:@"OptionOffset"];
+    [defaults setInteger:target.optionSize forKey:@"OptionSize"];
+    [defaults setBool:target.optionsValid forKey:@"OptionsInUse"];
+    [target updateStatus];
+    target.optionsStartTerminal = ([self.startTerminalCheckBox state] == NSOnState);
+    [defaults setBool:!target.optionsStartTerminal forKey:@"OptionsNotStartTerminal"];
+    [[[self view] window] close];
+}
+
+- (IBAction)cancelAction:(id)sender
+{
+    (void)sender;
+    [[[self view] window] close];
+}
+
+@end
