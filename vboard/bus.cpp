@@ -8,6 +8,7 @@
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -432,11 +433,32 @@ void BusCore::renumber() {
         if (node->board) node->board->setListPosition(listPositionOf(*node));
 }
 
+namespace {
+
+// UMOCKDEV_DIR is process-wide and the newest testbed sets it. A test that
+// replaces its Bus builds the new one before the old one goes; the old
+// testbed then unsets the variable, so it is put back for the newest Bus.
+std::mutex liveBusesMutex;
+std::vector<BusCore*> liveBuses;
+
+void forgetBus(BusCore* bus) {
+    std::lock_guard<std::mutex> lock(liveBusesMutex);
+    liveBuses.erase(std::remove(liveBuses.begin(), liveBuses.end(), bus), liveBuses.end());
+    if (liveBuses.empty()) return;
+    gchar* root = umockdev_testbed_get_root_dir(liveBuses.back()->testbed);
+    if (root) g_setenv("UMOCKDEV_DIR", root, TRUE);
+    g_free(root);
+}
+
+} // namespace
+
 Bus::Bus() : impl_(std::make_unique<Impl>()) {
     // Halves the cost of every emulated ioctl round trip.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     impl_->testbed = umockdev_testbed_new();
     if (!impl_->testbed) throw std::runtime_error("vboard: cannot create the umockdev testbed");
+    std::lock_guard<std::mutex> lock(liveBusesMutex);
+    liveBuses.push_back(impl_.get());
 }
 
 Bus::~Bus() {
@@ -447,6 +469,7 @@ Bus::~Bus() {
     }
     g_object_unref(impl_->testbed);
     for (auto& node : impl_->nodes) node->handler = GObjectRef();
+    forgetBus(impl_.get());
 }
 
 namespace {

@@ -144,3 +144,15 @@ TEST(UsbAlternates, OptionBytesAreAMemoryOfTheirOwnAlternateSetting) {
     EXPECT_EQ(board.read(0x1FFFC000, 16), options);
     EXPECT_EQ(board.flash(), std::vector<uint8_t>(board.flashSize(), 0xFF));
 }
+
+TEST(UsbBus, ReplacingABusWhileTheOldOneStillExistsKeepsTheNewBoardsVisible) {
+    auto bus = std::make_unique<vboard::Bus>();
+    bus->addBoard();
+    bus = std::make_unique<vboard::Bus>(); // new testbed first, then the old one goes
+    vboard::Board& board = bus->addBoard(withProfile(vboard::Profile::F4));
+    auto context = openContext();
+    ASSERT_EQ(listDevices(context.get()).size(), 1u);
+    auto handle = openAt(context.get(), 0);
+    EXPECT_EQ(getStatus(handle.get()).state, vboard::dfuIDLE);
+    EXPECT_EQ(board.count(vboard::Request::GetStatus), 1u);
+}
