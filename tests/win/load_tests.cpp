@@ -83,7 +83,8 @@ TEST_F(ImageLoading, MissingEmptyAndUnreadableFilesAreReadErrors) {
     setTarget();
     const std::string missing = folder.file("missing.bin");
     const std::string empty = folder.write("empty.bin", {});
-    const std::string directory = folder.file("");
+    const std::string directory = folder.file("folder.bin");
+    std::filesystem::create_directory(fsPath(directory));
     for (const std::string& path : {missing, empty, directory}) {
         recorder.clear();
         EXPECT_EQ(load(path), -1) << path;
@@ -105,6 +106,18 @@ TEST_F(ImageLoading, PathsAreShownVerbatimAndOverLongOnesRefused) {
     EXPECT_TRUE(recorder.hasLineStartingWith("File ("));
     EXPECT_TRUE(recorder.lines().back().find(") read error.") != std::string::npos);
     expectNothingLoaded();
+}
+
+TEST_F(ImageLoading, NonAsciiPathsReachTheFileAndTheMessage) {
+    setTarget();
+    const std::string name = "\xC3\xBC" "ber-\xE2\x82\xAC-\xF0\x9F\x98\x80.bin"; // u-umlaut, euro, emoji
+    const auto bytes = patternBytes(100, 8);
+    ASSERT_EQ(load(folder.write(name, bytes)), 0);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), controller->image.begin()));
+
+    const std::string missing = folder.file("fehlt-\xC3\xBC.bin");
+    EXPECT_EQ(load(missing), -1);
+    EXPECT_EQ(recorder.lines(), std::vector<std::string>{"File (" + missing + ") read error."});
 }
 
 TEST_F(ImageLoading, OnlyLowerOrUpperHexExtensionSelectsIntelHex) {

@@ -4,23 +4,33 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+// Paths are UTF-8 text here; u8path gives the right wide name on Windows.
+inline std::filesystem::path fsPath(const std::string& utf8) { return std::filesystem::u8path(utf8); }
+
 class TempFolder {
 public:
     TempFolder() {
-        char pattern[] = "/tmp/winctrl-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (made != nullptr) path_ = made;
+        std::error_code error;
+        const auto base = std::filesystem::temp_directory_path(error);
+        std::random_device seed;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const auto candidate = base / ("winctrl-" + std::to_string(seed()));
+            if (std::filesystem::create_directory(candidate, error)) path_ = candidate.u8string();
+        }
     }
     ~TempFolder() {
-        if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+        std::error_code error;
+        if (!path_.empty()) std::filesystem::remove_all(fsPath(path_), error);
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
@@ -29,7 +39,7 @@ public:
 
     std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const {
         const std::string full = file(name);
-        std::ofstream out(full, std::ios::binary);
+        std::ofstream out(fsPath(full), std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         EXPECT_TRUE(out.good()) << full;
         return full;
@@ -43,14 +53,13 @@ private:
 };
 
 inline std::vector<uint8_t> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fsPath(path), std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline bool fileExists(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file != nullptr) std::fclose(file);
-    return file != nullptr;
+    std::error_code error;
+    return std::filesystem::exists(fsPath(path), error);
 }
 
 // Deterministic bytes that are neither all 0xFF nor all zero.
