@@ -42,6 +42,12 @@ inline std::vector<uint8_t> patternBytes(size_t length, uint32_t seed) {
     return bytes;
 }
 
+// Puts a reset vector (a flash address) at bytes 4..7, as a real program has.
+inline std::vector<uint8_t> withVector(std::vector<uint8_t> bytes, uint32_t vector) {
+    for (int i = 0; i < 4 && 4 + i < static_cast<int>(bytes.size()); ++i) bytes[4 + i] = static_cast<uint8_t>(vector >> (8 * i));
+    return bytes;
+}
+
 inline uint32_t wordAt(const std::vector<uint8_t>& bytes, size_t at) {
     return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (static_cast<uint32_t>(bytes[at + 3]) << 24);
 }

@@ -266,3 +266,24 @@ TEST_F(TransportTest, MassEraseErasesEverything) {
 }
 
 } // namespace
+
+namespace {
+
+using coretest::BoardTest;
+using coretest::OpenTarget;
+
+using LeaveTest = BoardTest;
+
+TEST_F(LeaveTest, SetAddressThenLeaveStartsTheProgram) {
+    auto& board = addBoard(vboard::Profile::F1);
+    {
+        OpenTarget t(board);
+        ASSERT_TRUE(t.ok());
+        ASSERT_EQ(dfuSetAddress(t.handle(), 0x08000135), 0);
+        dfuLeave(t.handle());
+    }
+    EXPECT_TRUE(board.hasLeft());
+    EXPECT_EQ(board.leaveAddress(), 0x08000135u);
+}
+
+} // namespace
