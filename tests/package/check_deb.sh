@@ -57,9 +57,12 @@ done
 check_file_list "$root" "${expected[@]}"
 check_no_run_path "$root"
 check "programs are stripped" bash -c "! file '$root'/usr/bin/* | grep -q 'not stripped'"
-check "man page is gzip-compressed" gzip -t "$root/usr/share/man/man1/stm32cmd.1.gz"
+page="$root/usr/share/man/man1/stm32cmd.1.gz"
+check "man page is gzip-compressed" gzip -t "$page"
+check "packaged man page renders" bash -c "LC_ALL=C man -l -P cat '$page' 2>/dev/null | grep -q '^EXIT STATUS'"
+check "lexgrog reads the packaged page's NAME" bash -c "lexgrog '$page' | grep -q 'stm32cmd - '"
 check "man page lists its fourteen exit codes" \
-  test "$(zcat "$root/usr/share/man/man1/stm32cmd.1.gz" | sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' | grep -cE '^\.B [0-9]+$')" -eq 14
+  test "$(zcat "$page" | sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' | grep -cE '^\.B [0-9]+$')" -eq 14
 [ -f "$root/lib/udev/rules.d/60-stm32-dfu.rules" ] &&
   check_udev_rule "$root/lib/udev/rules.d/60-stm32-dfu.rules"
 
