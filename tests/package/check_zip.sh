@@ -53,6 +53,8 @@ for exe in "$dir"/*.exe; do
     check "$name: $dll is available" dll_available "$dll"
   done < <("$objdump" -p "$exe" | awk '/DLL Name:/ { print $3 }')
 done
+check "programs carry no debug sections" \
+  bash -c "! '$objdump' -h '$dir'/*.exe | grep -q '\.debug_'"
 check "stm32cmd.exe is a console program" test "$(subsystem "$dir/stm32cmd.exe")" = 00000003
 if [ -n "$gui" ]; then
   check "$gui is a windowed program" test "$(subsystem "$dir/$gui")" = 00000002
