@@ -1,0 +1,64 @@
+// Command line of stm32-vboard: which board each option lands on, and the
+// values that must be refused.
+#include "host_options.h"
+
+#include <gtest/gtest.h>
+
+using namespace vboard;
+
+namespace {
+
+std::optional<HostOptions> parse(std::vector<std::string> args, std::string* errorOut = nullptr) {
+    std::string error;
+    auto options = parseHostOptions(args, error);
+    if (errorOut) *errorOut = error;
+    return options;
+}
+
+} // namespace
+
+TEST(HostOptions, PerBoardOptionsApplyToTheLastBoardAndGlobalsToAll) {
+    auto options = parse({"--fill", "0x00", "--board", "f4", "--pattern", "7", "--dump", "a.bin", "--board", "h7",
+                          "--flash", "img.bin", "--time-scale", "0.5", "--foreign", "--counts-json", "c.json", "--",
+                          "dfu-util", "-l"});
+    ASSERT_TRUE(options);
+    ASSERT_EQ(options->boards.size(), 2u);
+    // Options before the first --board belong to it.
+    EXPECT_EQ(options->boards[0].options.profile, Profile::F4);
+    EXPECT_EQ(options->boards[0].initial, InitialFlash::Pattern);
+    EXPECT_EQ(options->boards[0].patternSeed, 7u);
+    EXPECT_EQ(options->boards[0].dumpFile, "a.bin");
+    EXPECT_EQ(options->boards[1].options.profile, Profile::H7);
+    EXPECT_EQ(options->boards[1].initial, InitialFlash::File);
+    EXPECT_EQ(options->boards[1].flashFile, "img.bin");
+    EXPECT_TRUE(options->boards[1].dumpFile.empty());
+    for (const auto& board : options->boards) EXPECT_DOUBLE_EQ(board.options.timeScale, 0.5);
+    EXPECT_TRUE(options->foreignFirst);
+    EXPECT_EQ(options->countsJsonFile, "c.json");
+    EXPECT_EQ(options->command, (std::vector<std::string>{"dfu-util", "-l"}));
+}
+
+TEST(HostOptions, WithoutABoardOneF1BoardServesTheCommand) {
+    auto options = parse({"--fill", "255", "--", "true"});
+    ASSERT_TRUE(options);
+    ASSERT_EQ(options->boards.size(), 1u);
+    EXPECT_EQ(options->boards[0].options.profile, Profile::F1);
+    EXPECT_EQ(options->boards[0].options.fillByte, 0xFF);
+    // Arguments after -- are the command's, even when they look like ours.
+    auto passthrough = parse({"--", "prog", "--board", "x"});
+    ASSERT_TRUE(passthrough);
+    EXPECT_EQ(passthrough->command.size(), 3u);
+}
+
+TEST(HostOptions, BadValuesAreRefusedWithAReason) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--board", "f9", "--", "true"},   {"--fill", "256", "--", "true"},  {"--fill", "-1", "--", "true"},
+        {"--pattern", "x1", "--", "true"}, {"--time-scale", "-1", "--", "true"},
+        {"--time-scale", "nan", "--", "true"}, {"--bogus", "--", "true"}, {"--board"}, {"--board", "f1"},
+        {"--dump"}};
+    for (const auto& args : bad) {
+        std::string error;
+        EXPECT_FALSE(parse(args, &error)) << args[0];
+        EXPECT_FALSE(error.empty()) << args[0];
+    }
+}

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# stm32-vboard as a user runs it: exit status of the command, flash from a
+# file, deterministic patterns, dumps and machine-readable counts.
+set -uo pipefail
+host="$1"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+passed=0
+failed=0
+check() {
+  local what="$1"; shift
+  if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what"; failed=$((failed + 1)); fi
+}
+
+"$host" -- sh -c 'exit 7'
+check "exit status of the command is passed on" [ $? -eq 7 ]
+"$host" -- sh -c 'kill -TERM $$'
+check "a command killed by a signal gives 128 + signal" [ $? -eq $((128 + 15)) ]
+"$host" -- /nonexistent/program 2>/dev/null
+check "a command that cannot run gives 127" [ $? -eq 127 ]
+"$host" --board f9 -- true 2>/dev/null
+check "an unknown profile is a usage error" [ $? -eq 2 ]
+
+# The child sees the bus through the inherited environment.
+"$host" -- sh -c 'test -n "$UMOCKDEV_DIR" && case "$LD_PRELOAD" in *libumockdev-preload*) exit 0;; esac; exit 1'
+check "the command inherits UMOCKDEV_DIR and the preload" [ $? -eq 0 ]
+
+"$host" --board f1 --pattern 42 --dump p1.bin --board f1 --pattern 42 --dump p2.bin \
+        --board f1 --pattern 43 --dump p3.bin -- true
+check "the same seed gives the same flash" cmp -s p1.bin p2.bin
+check "another seed gives other flash" bash -c '! cmp -s p1.bin p3.bin'
+check "an F1 dump holds the whole 256 KB flash" [ "$(stat -c %s p1.bin)" -eq 262144 ]
+
+head -c 3000 /dev/urandom > small.bin
+"$host" --board f4 --flash small.bin --dump f4.bin -- true
+check "flash from a file starts at the flash start" cmp -s <(head -c 3000 f4.bin) small.bin
+check "the rest of the flash reads erased" \
+  cmp -s <(tail -c +3001 f4.bin) <(head -c $((1048576 - 3000)) /dev/zero | tr '\0' '\377')
+
+head -c 262145 /dev/zero > big.bin
+"$host" --board f1 --flash big.bin -- true 2>/dev/null
+check "a file larger than the flash is refused" [ $? -eq 2 ]
+
+"$host" --board h7 --counts-json counts.json --counts -- \
+  dfu-util -a 0 -s 0x08000000:2048 -U up.bin > out.txt 2> counts.txt
+check "dfu-util reads the H7 board" [ "$(stat -c %s up.bin 2>/dev/null || echo 0)" -eq 2048 ]
+check "the JSON counts name the profile" grep -q '"profile": "h7"' counts.json
+check "the JSON counts record the uploads" grep -q '"Upload": 2' counts.json
+check "the JSON counts record the bytes" grep -q '"bytesUploaded": 2048' counts.json
+check "the text counts go to standard error" grep -q 'Upload: 2' counts.txt
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
