@@ -14,7 +14,7 @@ const wchar_t kSoftwareKey[] = L"Software";
 const wchar_t kProductKey[] = L"TidewireSTM32Utility";
 const wchar_t kPrefsKey[] = L"Prefs";
 const wchar_t kPrefsPath[] = L"Software\\TidewireSTM32Utility\\Prefs";
-constexpr DWORD kStringBytes = kPathUnits * sizeof(wchar_t) * 2; // room for 520 bytes
+constexpr DWORD kStringBytes = kPathUnits * sizeof(wchar_t); // room for 520 bytes
 
 class KeyHolder {
 public:

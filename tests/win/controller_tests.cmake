@@ -36,5 +36,6 @@ elseif(WIN32 AND TARGET stm32wincontroller AND EXISTS ${_gtest_source}/src/gtest
   target_link_options(win_controller_unit_tests PRIVATE -static)
   stm32_warnings(win_controller_unit_tests)
   add_test(NAME win_controller_unit_tests COMMAND win_controller_unit_tests)
-  set_tests_properties(win_controller_unit_tests PROPERTIES TIMEOUT 90 LABELS wine)
+  # The registry tests use the program's key in the shared wine prefix.
+  set_tests_properties(win_controller_unit_tests PROPERTIES TIMEOUT 90 LABELS wine RESOURCE_LOCK wine_registry)
 endif()

@@ -134,3 +134,60 @@ TEST_F(OptionSettings, ChoosingATargetForcesAFreshLook) {
 }
 
 } // namespace
+
+#ifdef _WIN32
+#include <windows.h>
+
+namespace {
+
+// Test values of their own in the program's key, removed afterwards.
+class RegistryStore : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (const wchar_t* name : {L"WinCtrlTestNumber", L"WinCtrlTestString", L"WinCtrlTestLong"}) {
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\TidewireSTM32Utility\\Prefs", name);
+        }
+    }
+    std::unique_ptr<SettingsStore> store = createRegistrySettingsStore();
+};
+
+TEST_F(RegistryStore, NumbersAndStringsRoundTripAsDwordAndSz) {
+    ASSERT_TRUE(store->writeNumber("WinCtrlTestNumber", 0x7F800));
+    uint32_t number = 0;
+    ASSERT_TRUE(store->readNumber("WinCtrlTestNumber", &number));
+    EXPECT_EQ(number, 0x7F800u);
+    DWORD type = 0;
+    DWORD raw = 0;
+    DWORD bytes = sizeof raw;
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, L"Software\\TidewireSTM32Utility\\Prefs", L"WinCtrlTestNumber",
+                           RRF_RT_ANY, &type, &raw, &bytes),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+
+    const NativeString path = L"C:\\Firmware\\\u00FCber 100%.bin";
+    ASSERT_TRUE(store->writeString("WinCtrlTestString", path));
+    NativeString text;
+    ASSERT_TRUE(store->readString("WinCtrlTestString", &text));
+    EXPECT_EQ(text, path);
+    ASSERT_TRUE(store->writeString("WinCtrlTestString", NativeString()));
+    ASSERT_TRUE(store->readString("WinCtrlTestString", &text));
+    EXPECT_TRUE(text.empty());
+}
+
+TEST_F(RegistryStore, MissingWrongTypeAndOverlongValuesDoNotRead) {
+    uint32_t number = 5;
+    NativeString text = L"kept";
+    EXPECT_FALSE(store->readNumber("WinCtrlTestNumber", &number));
+    EXPECT_EQ(number, 5u);
+    ASSERT_TRUE(store->writeString("WinCtrlTestNumber", L"12"));
+    EXPECT_FALSE(store->readNumber("WinCtrlTestNumber", &number));
+    ASSERT_TRUE(store->writeNumber("WinCtrlTestString", 12));
+    EXPECT_FALSE(store->readString("WinCtrlTestString", &text));
+    // More than the 520 bytes a path entry has room for.
+    ASSERT_TRUE(store->writeString("WinCtrlTestLong", NativeString(400, L'a')));
+    EXPECT_FALSE(store->readString("WinCtrlTestLong", &text));
+    EXPECT_EQ(text, L"kept");
+}
+
+} // namespace
+#endif
