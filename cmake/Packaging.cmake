@@ -106,7 +106,6 @@ else()
     list(APPEND _depends umockdev)
   endif()
   list(JOIN _depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
   # Debian packages keep their udev rules in /lib/udev/rules.d.
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackagingDebLayout.cmake)
 endif()

@@ -37,6 +37,9 @@ echo "Depends: $depends"
 check "depends on libusb-1.0-0" grep -qE '(^|, )libusb-1\.0-0( |,|$)' <<<"$depends"
 check "no package is named twice in Depends" \
   test -z "$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }' | sort | uniq -d)"
+# Every dependency is a package the distribution has: apt can resolve them.
+check "apt resolves the dependencies" \
+  bash -c "apt-get install -s --no-install-recommends '$deb' 2>/dev/null | grep -q '^Conf stm32cmd '"
 if printf '%s\n' "$@" | grep -qx 'bin/stm32-vboard'; then
   # The virtual board runs its command under umockdev's preload library,
   # which no linker dependency reveals.
