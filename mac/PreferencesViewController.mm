@@ -131,9 +131,9 @@ static NSString *flashAddressText(uint32_t address)
 {
     NSString *kept = [title copy];
     dispatch_async(dispatch_get_main_queue(), ^{
-        // addItemWithTitle: would drop a title already present.
-        NSPopUpButton *popUp = self.targetPopUp;
-        [popUp insertItemWithTitle:kept atIndex:[popUp numberOfItems]];
+        // Through the menu: the pop-up's own methods drop a title already present.
+        [[self.targetPopUp menu] addItemWithTitle:kept action:NULL keyEquivalent:@""];
+        [self.targetPopUp synchronizeTitleAndSelectedItem];
     });
     STM_RELEASE(kept);
 }
