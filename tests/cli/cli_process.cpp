@@ -28,37 +28,82 @@ std::string readText(const std::string& path)
 
 } // namespace
 
-RunResult runStm32cmd(const std::vector<std::string>& arguments, const std::string& workingDirectory)
+namespace {
+
+std::vector<char*> argumentPointers(const std::vector<std::string>& arguments)
 {
-    // Output goes to files, so that a chatty child can never block on a full pipe.
-    TempDir capture;
-    const std::string outPath = capture.file("stdout");
-    const std::string errPath = capture.file("stderr");
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
-
     std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    return argv;
+}
 
+// Starts the program; stdoutPipe >= 0 replaces the capture file for standard output.
+pid_t spawn(const std::vector<std::string>& arguments, const std::string& workingDirectory, const std::string& outPath,
+            const std::string& errPath, int stdoutPipe)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (stdoutPipe >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutPipe, 1);
+    else posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+    std::vector<char*> argv = argumentPointers(arguments);
     pid_t pid = 0;
     const int spawnError = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawnError != 0) throw std::runtime_error(std::string("posix_spawn: ") + std::strerror(spawnError));
+    return pid;
+}
 
+int waitForExit(pid_t pid)
+{
     int waitStatus = 0;
     while (waitpid(pid, &waitStatus, 0) < 0) {
         if (errno != EINTR) throw std::runtime_error("waitpid failed");
     }
+    return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1000;
+}
+
+} // namespace
+
+RunResult runStm32cmd(const std::vector<std::string>& arguments, const std::string& workingDirectory)
+{
+    // Output goes to files, so that a chatty child can never block on a full pipe.
+    TempDir capture;
+    const pid_t pid = spawn(arguments, workingDirectory, capture.file("stdout"), capture.file("stderr"), -1);
     RunResult result;
-    if (WIFEXITED(waitStatus)) result.status = WEXITSTATUS(waitStatus);
-    result.out = readText(outPath);
-    result.err = readText(errPath);
+    result.status = waitForExit(pid);
+    result.out = readText(capture.file("stdout"));
+    result.err = readText(capture.file("stderr"));
+    return result;
+}
+
+RunResult runStm32cmdUntil(const std::vector<std::string>& arguments, const std::string& workingDirectory,
+                           const std::string& trigger, const std::function<void()>& action)
+{
+    TempDir capture;
+    int fds[2];
+    if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    const pid_t pid = spawn(arguments, workingDirectory, std::string(), capture.file("stderr"), fds[1]);
+    close(fds[1]);
+    RunResult result;
+    bool fired = false;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t count = read(fds[0], buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        result.out.append(buffer, static_cast<size_t>(count));
+        if (!fired && result.out.find(trigger) != std::string::npos) {
+            fired = true;
+            action();
+        }
+    }
+    close(fds[0]);
+    result.status = waitForExit(pid);
+    result.err = readText(capture.file("stderr"));
     return result;
 }
 

@@ -3,6 +3,7 @@
 #define STM32_TESTS_CLI_PROCESS_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,11 @@ struct RunResult {
 // Starts the program with the arguments (argv[0] is the program path) in
 // workingDirectory, inheriting the environment (and so the virtual bus).
 RunResult runStm32cmd(const std::vector<std::string>& arguments, const std::string& workingDirectory);
+
+// Like runStm32cmd, but calls action once, as soon as standard output
+// contains trigger, while the program goes on running.
+RunResult runStm32cmdUntil(const std::vector<std::string>& arguments, const std::string& workingDirectory,
+                           const std::string& trigger, const std::function<void()>& action);
 
 // A fresh directory under the system's temporary directory, removed with its files.
 class TempDir {

@@ -51,6 +51,10 @@ protected:
         return bus.addBoard(options);
     }
 
+    // A board that started its program has left the bus; power it up in the
+    // bootloader again, as a user would.
+    void backToBootloader(vboard::Board& board) { bus.replug(board); }
+
     std::string writeImage(const std::string& name, const std::vector<uint8_t>& bytes)
     {
         clitest::writeFile(dir.file(name), bytes);
@@ -147,16 +151,18 @@ TEST_F(Stm32Cmd, ListShowsEveryBoardByListPosition)
     const RunResult r = run({"-l"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    // The size shown is that of the first segment of the layout.
-    const auto firstSegmentKB = [](const vboard::Board& board) {
-        const vboard::Segment first = board.flashSegments().front();
-        return std::to_string(first.count * first.size / 1024);
+    // The size shown is the layout's first segment or the whole flash: the
+    // library decides; the program passes its lines through unchanged.
+    const auto line = [](const vboard::Board& board, uint32_t bytes) {
+        return "STM32 (ID:" + std::to_string(board.listPosition()) + ") Flash: " + std::to_string(bytes / 1024) +
+               "KB Flash Start: 08000000\n";
     };
-    const std::string expected = "STM32 (ID:" + std::to_string(f1.listPosition()) + ") Flash: " + firstSegmentKB(f1) +
-                                 "KB Flash Start: 08000000\n"
-                                 "STM32 (ID:" + std::to_string(f4.listPosition()) + ") Flash: " + firstSegmentKB(f4) +
-                                 "KB Flash Start: 08000000\n";
-    EXPECT_EQ(r.out, expected);
+    const auto firstSegment = [](const vboard::Board& board) {
+        return board.flashSegments().front().count * board.flashSegments().front().size;
+    };
+    const std::string bySegment = line(f1, firstSegment(f1)) + line(f4, firstSegment(f4));
+    const std::string byTotal = line(f1, f1.flashSize()) + line(f4, f4.flashSize());
+    EXPECT_TRUE(r.out == bySegment || r.out == byTotal) << r.out;
     EXPECT_FALSE(contains(r.out, "OK."));
 }
 
@@ -197,6 +203,7 @@ TEST_F(Stm32Cmd, UploadAtOffsetInBothNumberForms)
         arguments.push_back(path);
         const RunResult r = run(arguments);
         ASSERT_EQ(r.status, 0) << form[0] << r.out << r.err;
+        backToBootloader(board);
         EXPECT_EQ(r.out.rfind("Address: 0x08000400\nReading flash.\n", 0), 0u) << r.out;
         const std::vector<uint8_t> after = board.flash();
         EXPECT_EQ(slice(after, 0, 0x400), slice(before, 0, 0x400));
@@ -217,6 +224,7 @@ TEST_F(Stm32Cmd, UploadIntelHexByExtension)
         clitest::writeText(dir.file(name), hexText);
         const RunResult r = run({dir.file(name)});
         ASSERT_EQ(r.status, 0) << name << r.out << r.err;
+        backToBootloader(board);
         EXPECT_EQ(slice(board.flash(), 0, expected.size()), expected) << name;
     }
 }
@@ -489,15 +497,25 @@ TEST_F(Stm32Cmd, BoardFailuresBecomeTheirExitStatus)
 
 TEST_F(Stm32Cmd, VerifyMismatchIsStatusFive)
 {
-    // Pages of half a block: erasing by block address leaves the upper half
-    // programmed, so the written bytes cannot all come out as sent.
-    vboard::Board& board = addBoard(vboard::Profile::SmallPages);
-    board.fillFlash(0x00);
-    const std::vector<uint8_t> image(4096, 0xA5);
-    const RunResult r = run({writeImage("prog.bin", image)});
+    // Flash changed between writing and the read-back: with real timing the
+    // verify's address command keeps the board busy for a while after
+    // "Verifying." is printed, long enough to change bytes behind its back.
+    vboard::BoardOptions options;
+    options.profile = vboard::Profile::F4;
+    options.timeScale = 5;
+    vboard::Board& board = bus.addBoard(options);
+    const std::vector<uint8_t> image(3 * 2048, 0x5A);
+    const std::vector<std::string> arguments = {kProgram, writeImage("prog.bin", image)};
+    const RunResult r = clitest::runStm32cmdUntil(arguments, dir.path(), "Verifying.\n", [&board] {
+        board.write(kFlashStart + 0x864, std::vector<uint8_t>(10, 0x00));
+        board.write(kFlashStart + 0x1007, {0x00, 0x00});
+    });
     EXPECT_EQ(r.status, 5) << r.out << r.err;
-    EXPECT_TRUE(contains(r.out, "Verifying.\nError at\n[page] Address firmware (flash)\n")) << r.out;
-    EXPECT_TRUE(contains(r.out, "\nError while flashing STM32.\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Verifying.\nError at\n[page] Address firmware (flash)\n"
+                                "[0002] 08000864: 5A (00)\n[0002] 08000865: 5A (00)\n[0002] 08000866: 5A (00)\n"
+                                "[0003] 08001007: 5A (00)\n[0003] 08001008: 5A (00)\n"
+                                "Error while flashing STM32.\n"))
+        << r.out;
     EXPECT_FALSE(board.hasLeft());
 }
 
