@@ -36,21 +36,31 @@ else()
   endif()
 
   # Debian wants compressed man pages; -n keeps the package reproducible.
-  set(STM32_MAN_SOURCE ${STM32_DIST_DIR}/man/stm32cmd.1)
-  find_program(STM32_GZIP gzip)
-  if(STM32_GZIP)
-    set(STM32_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/dist/stm32cmd.1.gz)
-    add_custom_command(
-      OUTPUT ${STM32_MAN_PAGE}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/dist
-      COMMAND ${STM32_GZIP} -9nc ${STM32_MAN_SOURCE} > ${STM32_MAN_PAGE}
-      DEPENDS ${STM32_MAN_SOURCE}
-      VERBATIM)
-    add_custom_target(stm32cmd-man ALL DEPENDS ${STM32_MAN_PAGE})
-  else()
-    set(STM32_MAN_PAGE ${STM32_MAN_SOURCE})
+  set(_pages stm32cmd.1)
+  if(TARGET stm32-vboard)
+    list(APPEND _pages stm32-vboard.1)
   endif()
-  install(FILES ${STM32_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  find_program(STM32_GZIP gzip)
+  set(_compressed)
+  foreach(_page IN LISTS _pages)
+    set(_source ${STM32_DIST_DIR}/man/${_page})
+    if(STM32_GZIP)
+      set(_installed ${CMAKE_CURRENT_BINARY_DIR}/dist/${_page}.gz)
+      add_custom_command(
+        OUTPUT ${_installed}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/dist
+        COMMAND ${STM32_GZIP} -9nc ${_source} > ${_installed}
+        DEPENDS ${_source}
+        VERBATIM)
+      list(APPEND _compressed ${_installed})
+    else()
+      set(_installed ${_source})
+    endif()
+    install(FILES ${_installed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
+  if(_compressed)
+    add_custom_target(stm32-man-pages ALL DEPENDS ${_compressed})
+  endif()
 
   # Under the prefix for a plain install (the admin links or copies it into
   # /etc/udev/rules.d); the .deb moves it to /lib/udev/rules.d, see below.

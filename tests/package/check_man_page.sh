@@ -6,29 +6,13 @@ set -uo pipefail
 page="$1"
 program="$2"
 . "$(dirname "$0")/checks.sh"
+. "$(dirname "$0")/man.sh"
 
-warnings="$(groff -man -Tutf8 -ww -z "$page" 2>&1)"
-check "groff renders without warnings" test -z "$warnings"
-[ -z "$warnings" ] || echo "$warnings"
-
-whatis="$(lexgrog "$page" 2>&1)"
-check "lexgrog finds the NAME line" grep -q 'stm32cmd - ' <<<"$whatis"
-
-# Plain ASCII, wide, and single spaces: justification must not split names.
-text="$(LC_ALL=C MANWIDTH=200 man -l -P cat "$page" 2>/dev/null | col -bx | sed -E 's/([^ ])  +/\1 /g')"
-for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" EXAMPLES FILES "SEE ALSO"; do
-  check "section $section present" grep -qx "$section" <<<"$text"
-done
-
-# The body of one section of the rendered page.
-section_text() {
-  awk -v name="$1" '
-    /^[A-Z][A-Z ]*$/ { inside = ($0 == name); next }
-    inside { print }' <<<"$text"
-}
-options="$(section_text OPTIONS)"
-exits="$(section_text "EXIT STATUS")"
-examples="$(section_text EXAMPLES)"
+check_page_form "$page" stm32cmd NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" EXAMPLES FILES "SEE ALSO"
+text="$(render_page "$page")"
+options="$(section_text OPTIONS <<<"$text")"
+exits="$(section_text "EXIT STATUS" <<<"$text")"
+examples="$(section_text EXAMPLES <<<"$text")"
 
 usage="$("$program" -h 2>&1 >/dev/null)"
 status=$?
