@@ -27,7 +27,7 @@ STM32_DEB="$deb" run_ctest build -L '^package$' || status=1
 # has not run but its toolchain and the cross-built libusb are there.
 if [ ! -f build-win/CMakeCache.txt ] && command -v x86_64-w64-mingw32-g++-posix >/dev/null &&
    [ -d build-deps/libusb-mingw/lib/pkgconfig ]; then
-  cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake
+  cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
 zip=""
 if [ -f build-win/CMakeCache.txt ]; then
@@ -37,6 +37,9 @@ if [ -f build-win/CMakeCache.txt ]; then
   zip="$(ls build-win/stm32cmd-*.zip)"
   cp "$zip" out/
   zip="$PWD/out/$(basename "$zip")"
+  # The Windows stage's wine prefix is ready made; no wine process outlives us.
+  export WINEPREFIX="$PWD/build-win/wineprefix" WINEDEBUG=-all
+  trap 'timeout 30 wineserver -k >/dev/null 2>&1 || true' EXIT
   STM32_ZIP="$zip" run_ctest build-win -L '^package$' || status=1
 else
   echo "60-package: no Windows cross build in build-win; zip skipped"
