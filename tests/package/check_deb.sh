@@ -3,7 +3,7 @@
 # programs unpacked from it (dpkg-deb -x) list and program a virtual board
 # while the build and source trees are hidden, so that a missing file or a
 # path into the build tree fails here.
-#   check_deb.sh <build dir> <source dir> <expected file under /usr>...
+#   check_deb.sh <build dir> <source dir> <expected file, relative to the prefix>...
 # STM32_DEB names the package to check; without it one is built from the
 # build tree with cpack.
 set -uo pipefail
