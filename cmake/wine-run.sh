@@ -6,7 +6,8 @@
 #   wine-run.sh program.exe [args...]     (STM32_WINE_TIMEOUT, default 60 s)
 set -uo pipefail
 export WINEPREFIX="${WINEPREFIX:-$PWD/wineprefix}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# winedbg off: a crashing program must end, not wait for a debugger.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 limit="${STM32_WINE_TIMEOUT:-60}"
 

@@ -322,8 +322,10 @@ int runProgram(HINSTANCE instance, const wchar_t* commandLine) {
                                   kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return 0;
 
-    static std::unique_ptr<SettingsStore> settings = createRegistrySettingsStore();
-    FlashController* controller = createFlashController(settings.get());
+    // Like the controller, the store lives until the process ends: the
+    // watch thread may still run while static objects are destroyed.
+    SettingsStore* settings = createRegistrySettingsStore().release();
+    FlashController* controller = createFlashController(settings);
     if (controller == nullptr) return 0;
 
     MainWindowState* state = &g_state;
