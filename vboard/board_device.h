@@ -62,7 +62,6 @@ public:
     void powerUp();
     void setPlugged(bool plugged);
     void setListPosition(int position);
-    uint32_t addressPointer() const;
 
     // Board interface.
     int listPosition() const override;
@@ -84,6 +83,7 @@ public:
     bool hasLeft() const override;
     uint32_t leaveAddress() const override;
     bool plugged() const override;
+    uint32_t addressPointer() const override;
     void injectFault(const Fault& fault) override;
     void clearFaults() override;
 

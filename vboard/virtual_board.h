@@ -61,12 +61,17 @@ enum class Request {
 };
 
 enum class FaultType {
-    ErrorStatus, // the next GETSTATUS after the request reports dfuERROR with `status`
+    // The request is handled, but its verdict is an error: a DfuSe command or
+    // data block still answers dfuDNBUSY first and then dfuERROR with
+    // `status`, and is not carried out (nothing erased or written); on a
+    // GetStatus that very reply reports dfuERROR; on any other request the
+    // next GETSTATUS does.
+    ErrorStatus,
     Stall,       // the request itself is stalled (board goes to dfuERROR/errSTALLEDPKT)
-    ShortReply,  // an IN request answers with fewer bytes than asked
-    Timeout,     // the request never completes (libusb times out)
-    Unplug,      // the board leaves the bus when the request arrives
-    StayBusy,    // after the request the board answers dfuDNBUSY for ever
+    ShortReply,  // an IN request answers half the bytes; an OUT request is taken half and ignored
+    Timeout,     // the request never completes (libusb times out and discards it)
+    Unplug,      // the board leaves the bus when the request arrives (the request fails, no device)
+    StayBusy,    // from this request on every GETSTATUS answers dfuDNBUSY, until clearFaults() or replug
 };
 
 struct Fault {
@@ -110,6 +115,7 @@ public:
     virtual Profile profile() const = 0;
 
     // Memory access by absolute address (internal flash, option bytes, ...).
+    // A range that no single memory holds throws std::out_of_range.
     virtual std::vector<uint8_t> read(uint32_t address, uint32_t length) const = 0;
     virtual void write(uint32_t address, const std::vector<uint8_t>& bytes) = 0; // direct, no flash rules
     virtual std::vector<uint8_t> flash() const = 0;  // the whole internal flash
@@ -129,8 +135,10 @@ public:
     virtual bool hasLeft() const = 0;            // left DFU mode through the leave request
     virtual uint32_t leaveAddress() const = 0;   // address pointer at the leave
     virtual bool plugged() const = 0;
+    virtual uint32_t addressPointer() const = 0; // as the last Set Address Pointer left it
 
-    // Fault injection: faults fire in the order added, each once.
+    // Fault injection: faults fire in the order added, each once; only the
+    // oldest pending fault is armed, so a list of faults is a script.
     virtual void injectFault(const Fault& fault) = 0;
     virtual void clearFaults() = 0;
 };

@@ -55,6 +55,17 @@ cmp -s <(tail -c +$((0xC000 + 1)) f4-dump.bin | head -c 100) <(head -c 100 /dev/
 cmp -s <(head -c $((0x3800)) f1-dump.bin) <(head -c $((0x3800)) /dev/zero) \
   || fail "f1: pages below the image changed"
 
+# With real timing scaled down, dfu-util must follow the board's poll
+# timeouts through the sector erases (2 x 0.5 s, scaled to 50 ms).
+start=$(date +%s%N)
+"$host" --board f4 --time-scale 0.05 --counts-json timed.json --dump timed.bin -- \
+  dfu-util -a 0 -s 0x08000000 -D f4-image.bin > timed.log 2>&1 || fail "timed: dfu-util -D exited $?"
+elapsed_ms=$(( ($(date +%s%N) - start) / 1000000 ))
+cmp -s <(head -c 20000 timed.bin) f4-image.bin || fail "timed: downloaded bytes differ"
+[ "$elapsed_ms" -ge 50 ] || fail "timed: took $elapsed_ms ms, less than the scaled erase time"
+busy_us=$(sed -E 's/.*"busyMicroseconds": ([0-9]+).*/\1/' timed.json)
+[ "$busy_us" -ge 1000000 ] || fail "timed: modelled busy time $busy_us us below two 16 KB sector erases"
+
 if [ "$failures" -ne 0 ]; then
   for f in *.log list.txt; do echo "== $f"; tail -5 "$f"; done
   echo "0 passed, $failures failed"
