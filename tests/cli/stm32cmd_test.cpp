@@ -320,6 +320,11 @@ TEST_F(Stm32Cmd, UnreadableAndUndecodableFilesAreStatusEleven)
     EXPECT_EQ(r.status, 11);
     EXPECT_EQ(r.err, dir.file("empty.bin") + ": file is empty\n");
 
+    // "-" is a file name, not standard input.
+    r = run({"-"});
+    EXPECT_EQ(r.status, 11);
+    EXPECT_EQ(r.err, "-: No such file or directory\n");
+
     // A directory opens but cannot be read.
     r = run({dir.path()});
     EXPECT_EQ(r.status, 11);
@@ -517,6 +522,34 @@ TEST_F(Stm32Cmd, VerifyMismatchIsStatusFive)
                                 "Error while flashing STM32.\n"))
         << r.out;
     EXPECT_FALSE(board.hasLeft());
+}
+
+TEST_F(Stm32Cmd, BoardUnpluggedDuringDownloadLeavesNoFile)
+{
+    vboard::Board& board = addBoard();
+    vboard::Fault unplug;
+    unplug.type = vboard::FaultType::Unplug;
+    unplug.on = Request::Upload;
+    unplug.skip = 3;
+    board.injectFault(unplug);
+    const RunResult r = run({"-d"});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "Error while reading STM32 flash.\n")) << r.out;
+    EXPECT_FALSE(clitest::fileExists(dir.file("image.bin")));
+}
+
+TEST_F(Stm32Cmd, QuietFailureKeepsOnlyTheStatus)
+{
+    vboard::Board& board = addBoard();
+    vboard::Fault fault;
+    fault.type = vboard::FaultType::ErrorStatus;
+    fault.on = Request::Upload;
+    board.injectFault(fault);
+    const RunResult r = run({"-q", "-d", "-f", "out.bin"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(clitest::fileExists(dir.file("out.bin")));
 }
 
 TEST_F(Stm32Cmd, BoardWithoutFunctionalDescriptorIsNoDevice)
