@@ -21,5 +21,5 @@ function(vboard_add_test name)
   add_test(NAME ${name} COMMAND ${target} ${args})
   set_tests_properties(${name} PROPERTIES
     TIMEOUT 120
-    ENVIRONMENT "LD_PRELOAD=${preload};ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0")
+    ENVIRONMENT "LD_PRELOAD=${preload}")
 endfunction()
