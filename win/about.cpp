@@ -13,8 +13,9 @@ constexpr int kAboutTextBytes = 200;
 
 void buildAboutText(MainWindowState* state) {
     char text[kAboutTextBytes];
-    snprintf(text, sizeof text, "Tidewire STM32 Utility, version %d.%d.%d - STM32 USB DFU flash programmer",
-             STM32_VERSION_MAJOR, STM32_VERSION_MINOR, STM32_VERSION_PATCH);
+    // One short line: the text control is 233 dialog units wide.
+    snprintf(text, sizeof text, "Tidewire STM32 Utility, version %d.%d.%d", STM32_VERSION_MAJOR,
+             STM32_VERSION_MINOR, STM32_VERSION_PATCH);
     int units = MultiByteToWideChar(CP_UTF8, 0, text, -1, state->aboutText, kAboutTextUnits);
     if (units == 0) state->aboutText[0] = L'\0';
 }

@@ -28,3 +28,9 @@ foreach(name menus recent-list preferences-target)
   add_test(NAME gui_inproc_${name} COMMAND gui_inproc_tests ${name})
   set_tests_properties(gui_inproc_${name} PROPERTIES RESOURCE_LOCK wine_registry TIMEOUT 90 LABELS wine)
 endforeach()
+
+# Not a test: puts the windows on the screen for scripts/screenshots-win.sh.
+add_executable(gui_show ${_gui_tests}/gui_show.cpp)
+target_include_directories(gui_show PRIVATE ${PROJECT_SOURCE_DIR}/win)
+target_link_libraries(gui_show PRIVATE gui_harness)
+stm32_warnings(gui_show)
