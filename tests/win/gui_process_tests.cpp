@@ -209,6 +209,64 @@ void checkCommandLineFile(const std::wstring& program) {
     DeleteFileW(file.c_str());
 }
 
+struct OtherWindowSearch {
+    DWORD processId;
+    std::vector<HWND> known;
+    HWND found;
+};
+
+BOOL CALLBACK matchOtherWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<OtherWindowSearch*>(parameter);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != search->processId || !IsWindowVisible(window)) return TRUE;
+    for (HWND known : search->known) {
+        if (window == known) return TRUE;
+    }
+    search->found = window;
+    return FALSE;
+}
+
+// A visible top-level window of the program that is none of its own three.
+HWND findFileDialog(GuiProcess& gui, DWORD processId, DWORD timeoutMs) {
+    OtherWindowSearch search = {processId, {gui.mainWindow, gui.about, gui.preferences}, nullptr};
+    waitFor([&] {
+        EnumWindows(matchOtherWindow, reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
+    }, timeoutMs);
+    return search.found;
+}
+
+void checkFileDialogs(const std::wstring& program) {
+    deleteSettings();
+    GuiProcess gui;
+    GUI_CHECK(gui.start(program, L""));
+    if (gui.mainWindow == nullptr) return;
+    GUI_CHECK_TEXT_SOON(gui.status, kNoTargetStatus);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(gui.mainWindow, &processId);
+
+    // "Upload to target..." opens the open dialog; cancelling it does nothing.
+    PostMessageW(gui.mainWindow, WM_COMMAND, IDM_UPLOAD, 0);
+    HWND open = findFileDialog(gui, processId, 10000);
+    GUI_CHECK(open != nullptr);
+    GUI_CHECK_TEXT(windowText(open), L"Open");
+    if (open != nullptr) {
+        PostMessageW(open, WM_COMMAND, IDCANCEL, 0);
+        GUI_CHECK(waitFor([&] { return !IsWindow(open); }, 10000));
+    }
+    GUI_CHECK_TEXT(windowText(gui.log), L"");
+    std::wstring stored;
+    GUI_CHECK(!readStoredString(L"MostRecentUsed3", &stored) || stored.empty());
+
+    // "Download from target..." with no target: the read fails, so no save dialog.
+    PostMessageW(gui.mainWindow, WM_COMMAND, IDM_DOWNLOAD, 0);
+    GUI_CHECK_TEXT_SOON(gui.log, std::wstring(kNoTargetLog) + L"\r\n");
+    GUI_CHECK(findFileDialog(gui, processId, 700) == nullptr);
+
+    GUI_CHECK(gui.exitThroughMenu() == 0);
+}
+
 void showPreferences(GuiProcess& gui) {
     PostMessageW(gui.mainWindow, WM_COMMAND, IDM_PREFERENCES, 0);
     GUI_CHECK(waitForVisible(gui.preferences, true));
@@ -415,6 +473,8 @@ int wmain(int argc, wchar_t** argv) {
         checkResizing(program);
     } else if (name == L"command-line") {
         checkCommandLineFile(program);
+    } else if (name == L"file-dialogs") {
+        checkFileDialogs(program);
     } else if (name == L"preferences") {
         checkPreferencesWithoutTarget(program);
     } else if (name == L"stm32cmd") {

@@ -16,7 +16,7 @@ add_executable(gui_inproc_tests ${_gui_tests}/gui_inproc_tests.cpp $<TARGET_OBJE
 target_link_libraries(gui_inproc_tests PRIVATE gui_harness stm32wingui)
 stm32_warnings(gui_inproc_tests)
 
-foreach(name startup resizing command-line preferences)
+foreach(name startup resizing command-line file-dialogs preferences)
   add_test(NAME gui_process_${name} COMMAND gui_process_tests ${name} $<TARGET_FILE:TidewireSTM32Utility>)
   set_tests_properties(gui_process_${name} PROPERTIES RESOURCE_LOCK wine_registry TIMEOUT 90 LABELS wine)
 endforeach()
