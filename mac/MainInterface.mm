@@ -103,7 +103,7 @@ static NSWindow *makeWindow(NSRect frame, NSString *title, BOOL panel)
 - (void)loadView
 {
     NSView *content = STM_AUTORELEASE([[NSView alloc] initWithFrame:NSMakeRect(0, 0, 470, 300)]);
-    [content addSubview:makeLabel(NSMakeRect(20, 262, 90, 22), @"Target:")];
+    [content addSubview:makeLabel(NSMakeRect(20, 258, 90, 22), @"Target:")];
     NSPopUpButton *popUp = STM_AUTORELEASE([[NSPopUpButton alloc] initWithFrame:NSMakeRect(115, 258, 220, 26)
                                                                       pullsDown:NO]);
     [content addSubview:popUp];
@@ -111,19 +111,19 @@ static NSWindow *makeWindow(NSRect frame, NSString *title, BOOL panel)
     NSButton *options = makeButton(NSMakeRect(18, 226, 300, 22), @"Options", self, @selector(optionsChangedAction:), YES);
     [content addSubview:options];
 
-    [content addSubview:makeLabel(NSMakeRect(20, 192, 90, 22), @"Offset:")];
+    [content addSubview:makeLabel(NSMakeRect(20, 189, 90, 22), @"Offset:")];
     NSTextField *offset = makeField(NSMakeRect(115, 192, 110, 22));
     [offset setTarget:self];
     [offset setAction:@selector(offsetChangedAction:)];
     [[offset cell] setSendsActionOnEndEditing:YES];
     [content addSubview:offset];
-    NSTextField *maxOffsetLine = makeLabel(NSMakeRect(235, 192, 225, 22), @"");
+    NSTextField *maxOffsetLine = makeLabel(NSMakeRect(235, 189, 225, 22), @"");
     [content addSubview:maxOffsetLine];
 
-    [content addSubview:makeLabel(NSMakeRect(20, 158, 90, 22), @"Size:")];
+    [content addSubview:makeLabel(NSMakeRect(20, 155, 90, 22), @"Size:")];
     NSTextField *size = makeField(NSMakeRect(115, 158, 110, 22));
     [content addSubview:size];
-    NSTextField *maxSizeLine = makeLabel(NSMakeRect(235, 158, 225, 22), @"");
+    NSTextField *maxSizeLine = makeLabel(NSMakeRect(235, 155, 225, 22), @"");
     [content addSubview:maxSizeLine];
 
     [content addSubview:makeLabel(NSMakeRect(20, 124, 90, 22), @"Flash start:")];

@@ -132,8 +132,13 @@ static NSString *flashAddressText(uint32_t address)
     NSString *kept = [title copy];
     dispatch_async(dispatch_get_main_queue(), ^{
         // Through the menu: the pop-up's own methods drop a title already present.
-        [[self.targetPopUp menu] addItemWithTitle:kept action:NULL keyEquivalent:@""];
-        [self.targetPopUp synchronizeTitleAndSelectedItem];
+        NSPopUpButton *popUp = self.targetPopUp;
+        [[popUp menu] addItemWithTitle:kept action:NULL keyEquivalent:@""];
+        // A rebuilt chooser shows the device's target once that entry exists.
+        if ([popUp numberOfItems] == self.device.index + 1) {
+            [popUp selectItemAtIndex:self.device.index];
+        }
+        [popUp synchronizeTitleAndSelectedItem];
     });
     STM_RELEASE(kept);
 }

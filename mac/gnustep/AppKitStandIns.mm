@@ -55,14 +55,15 @@ static NSMutableSet *visibleWindows = nil;
 }
 @end
 
-@implementation NSWindow (StandInOcclusion)
-+ (void)load
+// Called by the dispatch stand-in on first use, which the application makes
+// before it creates a window; not from +load, which would start GNUstep
+// (and read its configuration) before main().
+extern "C" void standInAppKitInstall(void)
 {
-    // Runs when the program is loaded, before any window exists.
-    NSAutoreleasePool *pool = [NSAutoreleasePool new];
     [StandInOcclusionReporter install];
-    [pool release];
 }
+
+@implementation NSWindow (StandInOcclusion)
 
 - (NSWindowOcclusionState)occlusionState
 {

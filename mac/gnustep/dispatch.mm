@@ -78,6 +78,17 @@
 }
 @end
 
+extern "C" void standInAppKitInstall(void);
+
+static void installStandInsOnce(void)
+{
+    static BOOL installed = NO;
+    if (!installed && [NSThread isMainThread]) {
+        installed = YES;
+        standInAppKitInstall();
+    }
+}
+
 static StandInDispatchAttribute *concurrentAttribute(void)
 {
     static StandInDispatchAttribute *attribute = nil;
@@ -96,12 +107,14 @@ dispatch_queue_attr_t standInDispatchConcurrentAttribute(void)
 
 dispatch_queue_t dispatch_queue_create(const char *label, dispatch_queue_attr_t attr)
 {
+    installStandInsOnce();
     BOOL isConcurrent = (attr == concurrentAttribute());
     return [[StandInDispatchQueue alloc] initWithLabel:label concurrent:isConcurrent main:NO];
 }
 
 dispatch_queue_t dispatch_get_main_queue(void)
 {
+    installStandInsOnce();
     static StandInDispatchQueue *mainQueue = nil;
     @synchronized([StandInDispatchQueue class]) {
         if (mainQueue == nil) {

@@ -4,6 +4,7 @@
 #import "PreferencesViewController.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 namespace {
 
@@ -157,6 +158,12 @@ TEST_F(PreferencesTest, ConfirmStoresTheChoicesAndCutsTheOffset)
     EXPECT_EQ(8192, device.optionSize);
     EXPECT_FALSE(device.optionsStartTerminal);
     EXPECT_EQ(-1, device.count) << "the next poll refreshes";
+
+    // Stored in this test program's own defaults folder, not the user's.
+    [defaults synchronize];
+    NSString* config = [NSString stringWithUTF8String:getenv("GNUSTEP_CONFIG_FILE")];
+    NSString* folder = [[config stringByDeletingLastPathComponent] stringByAppendingPathComponent:@"Defaults"];
+    EXPECT_TRUE([[NSFileManager defaultManager] fileExistsAtPath:folder]) << str(folder);
 
     // A new Device reads back what was stored.
     Device* next = [[Device new] autorelease];
