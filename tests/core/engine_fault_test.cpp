@@ -111,6 +111,17 @@ TEST_F(CommandFaultTest, EraseFailures) {
     EXPECT_EQ(transcript().back(), "Error while erasing STM32 flash.");
 }
 
+TEST_F(CommandFaultTest, FailedJumpAddressReadFallsBackToTheImagesVector) {
+    auto& board = addBoard(Profile::F1);
+    board.write(0x08000000, {0x00, 0x50, 0x00, 0x20, 0x35, 0x01, 0x00, 0x08});
+    auto bytes = withVector(patternBytes(0x400, 71), 0x08000801);
+    lend(board, bytes);
+    board.injectFault({FaultType::Stall, Request::Upload, 0}); // the jump-address block
+    EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 0x800), STM32_RESULT_OK);
+    EXPECT_TRUE(board.hasLeft());
+    EXPECT_EQ(board.leaveAddress(), 0x08000801u);
+}
+
 TEST_F(CommandFaultTest, UnpluggedTargetIsNotFound) {
     auto& board = addBoard(Profile::F1);
     lend(board, {});

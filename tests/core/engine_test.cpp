@@ -85,6 +85,25 @@ TEST_F(UploadTest, WholeFlashModeOnTheMultiSegmentBoardKeepsEverySector) {
     EXPECT_TRUE(std::equal(after.begin() + bytes.size(), after.end(), before.begin() + bytes.size()));
 }
 
+TEST_F(UploadTest, NoMassEraseWhenTheLentFlashIsSmallerThanThePart) {
+    // Half of a 512 KB buffer, but the part has 1 MB: a mass erase would wipe
+    // the half that was never read back.
+    auto& board = addBoard(Profile::F4);
+    board.fillFlashPattern(17);
+    auto before = board.flash();
+    const uint32_t lent = 512 * 1024;
+    auto bytes = withVector(patternBytes(lent / 2, 18), 0x08000201);
+    flashBuffer.assign(lent, 0);
+    image.assign(lent, 0);
+    std::copy(bytes.begin(), bytes.end(), image.begin());
+    stm32SetBuffer(ctx, flashBuffer.data(), int32_t(lent), image.data(), int32_t(bytes.size()));
+    EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 0), STM32_RESULT_OK);
+    EXPECT_EQ(board.count(Request::MassErase), 0u);
+    auto after = board.flash();
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), after.begin()));
+    EXPECT_TRUE(std::equal(after.begin() + bytes.size(), after.end(), before.begin() + bytes.size()));
+}
+
 TEST_F(UploadTest, OffsetFourStartsThroughTheImagesOwnVector) {
     auto& board = addBoard(Profile::F1);
     board.fillFlashPattern(9);
