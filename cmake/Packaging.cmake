@@ -65,7 +65,7 @@ else()
   # Under the prefix for a plain install (the admin links or copies it into
   # /etc/udev/rules.d); the .deb moves it to /lib/udev/rules.d, see below.
   set(STM32_UDEV_RULE ${STM32_DIST_DIR}/linux/60-stm32-dfu.rules)
-  if(EXISTS ${STM32_UDEV_RULE})
+  if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND EXISTS ${STM32_UDEV_RULE})
     install(FILES ${STM32_UDEV_RULE} DESTINATION lib/udev/rules.d)
   endif()
 endif()
