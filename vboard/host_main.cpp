@@ -129,6 +129,13 @@ void writeCountsJson(std::ostream& out, const std::vector<Board*>& boards) {
     out << "]}\n";
 }
 
+volatile sig_atomic_t childPid = 0;
+
+// A host stopped by its caller stops the command too, so nothing is left running.
+void forwardSignal(int signal) {
+    if (childPid > 0) kill(pid_t(childPid), signal);
+}
+
 // Runs the command as a child (it inherits LD_PRELOAD and UMOCKDEV_DIR) and
 // returns its exit status, 128 + signal if it was killed.
 int runChild(const std::vector<std::string>& command) {
@@ -142,12 +149,17 @@ int runChild(const std::vector<std::string>& command) {
     }
     if (child == 0) {
         std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGHUP, SIG_DFL);
         execvp(argv[0], argv.data());
         std::fprintf(stderr, "stm32-vboard: cannot run %s: %s\n", argv[0], std::strerror(errno));
         _exit(127);
     }
     // The child owns the terminal's Ctrl-C; we keep serving until it ends.
+    childPid = child;
     std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGTERM, forwardSignal);
+    std::signal(SIGHUP, forwardSignal);
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) {

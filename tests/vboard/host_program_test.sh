@@ -22,6 +22,15 @@ check "a command that cannot run gives 127" [ $? -eq 127 ]
 "$host" --board f9 -- true 2>/dev/null
 check "an unknown profile is a usage error" [ $? -eq 2 ]
 
+# Stopping the host stops the command as well.
+"$host" -- sh -c 'echo $$ > child.pid; exec sleep 30' &
+host_pid=$!
+for _ in $(seq 50); do [ -s child.pid ] && break; sleep 0.1; done
+kill -TERM "$host_pid"
+wait "$host_pid"
+check "a terminated host reports the terminated command" [ $? -eq $((128 + 15)) ]
+check "the command does not outlive the host" bash -c '! kill -0 "$(cat child.pid)" 2>/dev/null'
+
 # The child sees the bus through the inherited environment.
 "$host" -- sh -c 'test -n "$UMOCKDEV_DIR" && case "$LD_PRELOAD" in *libumockdev-preload*) exit 0;; esac; exit 1'
 check "the command inherits UMOCKDEV_DIR and the preload" [ $? -eq 0 ]
