@@ -1,0 +1,136 @@
+#include "jobs.h"
+
+#include <cstdio>
+
+#include "profiles.h"
+
+namespace bench {
+
+namespace {
+
+constexpr uint64_t KB = 1024;
+
+std::string kilobytes(uint64_t bytes) { return std::to_string(bytes / KB) + " KB"; }
+
+std::string hex(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+Job upload(std::string name, std::string detail, std::vector<uint8_t> image, uint64_t offset = 0) {
+    Job job;
+    job.name = std::move(name);
+    job.detail = std::move(detail);
+    job.kind = JobKind::Upload;
+    job.image = std::move(image);
+    job.offset = offset;
+    return job;
+}
+
+Job other(std::string name, std::string detail, JobKind kind) {
+    Job job;
+    job.name = std::move(name);
+    job.detail = std::move(detail);
+    job.kind = kind;
+    return job;
+}
+
+// A linker output with code at the start and a table at the very end of
+// flash: one raw file of flash size, blank in between.
+std::vector<uint8_t> sparseImage(uint32_t flashStart, uint64_t flashSize, uint64_t codeLength,
+                                 uint64_t tableLength) {
+    std::vector<uint8_t> image(flashSize, 0xFF);
+    auto code = programBytes(codeLength, 11, flashStart);
+    auto table = codeBytes(tableLength, 12);
+    std::copy(code.begin(), code.end(), image.begin());
+    std::copy(table.begin(), table.end(), image.end() - long(tableLength));
+    return image;
+}
+
+} // namespace
+
+std::vector<uint8_t> codeBytes(uint64_t length, uint32_t seed) {
+    std::vector<uint8_t> bytes(length);
+    uint32_t state = seed * 2654435761u + 1;
+    for (auto& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = uint8_t(state >> 24);
+        if (byte == 0xFF) byte = 0x7F; // erased-looking bytes are rare in code
+    }
+    return bytes;
+}
+
+std::vector<uint8_t> programBytes(uint64_t length, uint32_t seed, uint32_t flashStart) {
+    std::vector<uint8_t> bytes = codeBytes(length, seed);
+    const uint32_t vectors[2] = {0x20005000u, flashStart + 0x101u}; // initial stack, reset handler (Thumb)
+    for (size_t i = 0; i < 8 && i < bytes.size(); ++i) bytes[i] = uint8_t(vectors[i / 4] >> (8 * (i % 4)));
+    return bytes;
+}
+
+std::vector<Job> makeJobs(uint32_t flashStart, uint64_t flashSize) {
+    const uint64_t optionLength = 4 * KB;
+    const uint64_t optionOffset = flashSize - 16 * KB;
+    const uint64_t sparseCode = 32 * KB, sparseTable = 4 * KB;
+    std::vector<Job> jobs;
+    jobs.push_back(upload("upload 64 KB", "64 KB at offset 0", programBytes(64 * KB, 1, flashStart)));
+    jobs.push_back(upload("upload half flash", kilobytes(flashSize / 2) + " at offset 0", programBytes(flashSize / 2, 2, flashStart)));
+    jobs.push_back(upload("upload full flash", kilobytes(flashSize) + " at offset 0", programBytes(flashSize, 3, flashStart)));
+    jobs.push_back(upload("upload sparse",
+                          kilobytes(sparseCode) + " code + " + kilobytes(sparseTable) + " table at the end, " +
+                              kilobytes(flashSize) + " file",
+                          sparseImage(flashStart, flashSize, sparseCode, sparseTable)));
+    jobs.push_back(upload("upload option area", kilobytes(optionLength) + " at -o " + hex(optionOffset),
+                          codeBytes(optionLength, 4), optionOffset));
+    jobs.push_back(other("download flash", kilobytes(flashSize) + ", -d", JobKind::Download));
+    jobs.push_back(other("mass erase", "-e -s 0", JobKind::EraseAll));
+    jobs.push_back(other("list", "-l", JobKind::List));
+    return jobs;
+}
+
+std::vector<std::string> stm32cmdArguments(const Job& job, const std::string& imagePath,
+                                           const std::string& downloadPath) {
+    switch (job.kind) {
+    case JobKind::Upload:
+        if (job.offset != 0) return {"-o", hex(job.offset), imagePath};
+        return {imagePath};
+    case JobKind::Download:
+        return {"-d", "-f", downloadPath};
+    case JobKind::EraseAll:
+        return {"-e", "-s", "0"};
+    case JobKind::List:
+        return {"-l"};
+    }
+    return {};
+}
+
+FlashGeometry geometryOf(const vboard::Board& board) {
+    const vboard::Timing& timing = vboard::describe(board.profile()).timing;
+    FlashGeometry geometry;
+    geometry.massEraseUs = double(timing.massEraseUs);
+    geometry.programUsPerByte = timing.programUsPerByte;
+    uint64_t at = 0;
+    for (const vboard::Segment& segment : board.flashSegments()) {
+        for (uint32_t i = 0; i < segment.count; ++i) {
+            geometry.pages.push_back({at, segment.size, double(timing.eraseUs(segment.size))});
+            at += segment.size;
+        }
+    }
+    return geometry;
+}
+
+Minimum minimumOf(const Job& job, const FlashGeometry& geometry, const std::vector<uint8_t>& before) {
+    switch (job.kind) {
+    case JobKind::Upload:
+        return uploadMinimum(geometry, before, job.image, job.offset);
+    case JobKind::Download:
+        return downloadMinimum(geometry.size());
+    case JobKind::EraseAll:
+        return eraseAllMinimum(geometry, before);
+    case JobKind::List:
+        return {};
+    }
+    return {};
+}
+
+} // namespace bench
