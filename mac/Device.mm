@@ -256,10 +256,13 @@ static int32_t nonNegative(NSInteger value)
     for (int32_t i = 0; i < n; ++i) {
         [prefs addPopUpItem:[NSString stringWithFormat:@"STM32 ID: %d", indices[i]]];
     }
-    if (self.index > n - 1 || self.index < 0) {
+    // One read: the chooser may change the index on the main thread meanwhile.
+    int32_t chosen = self.index;
+    if (chosen > n - 1 || chosen < 0) {
+        chosen = 0;
         self.index = 0;
     }
-    int32_t target = indices[self.index];
+    int32_t target = indices[chosen];
     FlashInfo info;
     memset(&info, 0, sizeof info);
     if (stm32GetFlashInfo(context, target, &info) != 0) {
