@@ -1,6 +1,7 @@
 // Memory layout discovery from the DfuSe alternate-setting names.
 #include "layout.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -164,7 +165,11 @@ int findAltSettingName(const char* prefix, libusb_device* device, const libusb_d
                              std::memcmp(text, prefix, prefixLength) == 0;
                 if (match) {
                     text[sizeof text - 1] = '\0';
-                    std::snprintf(name, kLayoutNameSize, "%s", reinterpret_cast<const char*>(text));
+                    // Cut to the caller's 100 bytes; the result still reports the full length.
+                    size_t copied = std::min(std::strlen(reinterpret_cast<const char*>(text)),
+                                             static_cast<size_t>(kLayoutNameSize - 1));
+                    std::memcpy(name, text, copied);
+                    name[copied] = '\0';
                     if (fullName != nullptr) *fullName = reinterpret_cast<const char*>(text);
                     result = length;
                     break;
