@@ -57,6 +57,7 @@ Range PageMap::widen(Range r) const {
     if (r.length() == 0) return {r.begin, r.begin};
     uint64_t begin = alignDown(r.begin, blockSize_);
     uint64_t end = std::min(alignUp(r.end, blockSize_), usable_);
+    if (begin >= end) return {begin, begin}; // nothing of it lies in the usable flash
     for (;;) {
         uint64_t newBegin = alignDown(pageAt(begin).begin, blockSize_);
         uint64_t newEnd = std::min(alignUp(pageAt(end - 1).end, blockSize_), usable_);
@@ -74,7 +75,7 @@ std::vector<uint32_t> PageMap::pageAddresses(Range r) const {
     uint64_t offset = r.begin;
     while (offset < r.end) {
         Range page = pageAt(offset);
-        addresses.push_back(static_cast<uint32_t>(flashStart_ + std::max(page.begin, std::min(offset, page.begin))));
+        addresses.push_back(static_cast<uint32_t>(flashStart_ + page.begin));
         offset = page.end > offset ? page.end : offset + blockSize_;
     }
     return addresses;
