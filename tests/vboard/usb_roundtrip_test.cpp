@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
 using namespace vboardtest;
 
@@ -43,10 +44,14 @@ TEST(UsbDescriptors, F1ConfigurationCarriesDfuAltSettingsAndFunctionalDescriptor
     vboard::Bus bus;
     bus.addBoard({});
     auto context = openContext();
-    libusb_device** list = nullptr;
-    ASSERT_EQ(libusb_get_device_list(context.get(), &list), 1);
-    libusb_config_descriptor* config = nullptr;
-    ASSERT_EQ(libusb_get_config_descriptor(list[0], 0, &config), 0);
+    libusb_device** rawList = nullptr;
+    ASSERT_EQ(libusb_get_device_list(context.get(), &rawList), 1);
+    std::unique_ptr<libusb_device*, void (*)(libusb_device**)> list(
+        rawList, [](libusb_device** l) { libusb_free_device_list(l, 1); });
+    libusb_config_descriptor* rawConfig = nullptr;
+    ASSERT_EQ(libusb_get_config_descriptor(list.get()[0], 0, &rawConfig), 0);
+    std::unique_ptr<libusb_config_descriptor, void (*)(libusb_config_descriptor*)> config(
+        rawConfig, libusb_free_config_descriptor);
     ASSERT_EQ(config->bNumInterfaces, 1);
     const libusb_interface& interface = config->interface[0];
     ASSERT_EQ(interface.num_altsetting, 2);
@@ -62,13 +67,11 @@ TEST(UsbDescriptors, F1ConfigurationCarriesDfuAltSettingsAndFunctionalDescriptor
     EXPECT_EQ(std::memcmp(last.extra, expected, 9), 0);
 
     libusb_device_handle* raw = nullptr;
-    ASSERT_EQ(libusb_open(list[0], &raw), 0);
+    ASSERT_EQ(libusb_open(list.get()[0], &raw), 0);
     Handle handle(raw);
     EXPECT_EQ(stringDescriptor(raw, interface.altsetting[0].iInterface), "@Internal Flash  /0x08000000/128*002Kg");
     EXPECT_EQ(stringDescriptor(raw, interface.altsetting[1].iInterface), "@Option Bytes  /0x1FFFF800/01*016 g");
     EXPECT_EQ(stringDescriptor(raw, 2), "STM32  BOOTLOADER");
-    libusb_free_config_descriptor(config);
-    libusb_free_device_list(list, 1);
 }
 
 TEST(UsbDfuSe, SetAddressDownloadUploadRoundTrip) {
