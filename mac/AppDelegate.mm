@@ -39,7 +39,10 @@
 - (NSURL *)chooseFileToSave
 {
     NSSavePanel *panel = [NSSavePanel savePanel];
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wdeprecated-declarations"
     [panel setAllowedFileTypes:[NSArray arrayWithObject:@"bin"]];
+#pragma clang diagnostic pop
     [panel setCanSelectHiddenExtension:YES];
     if ([panel runModal] != NSModalResponseOK) {
         return nil;

@@ -37,7 +37,10 @@ static AppDelegate *applicationDelegate(void)
 - (BOOL)performDragOperation:(id<NSDraggingInfo>)sender
 {
     NSPasteboard *pasteboard = [sender draggingPasteboard];
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wdeprecated-declarations"
     NSArray *paths = [pasteboard propertyListForType:NSFilenamesPboardType];
+#pragma clang diagnostic pop
     if (![paths isKindOfClass:[NSArray class]] || [paths count] == 0) {
         return NO;
     }
@@ -82,7 +85,10 @@ static AppDelegate *applicationDelegate(void)
     if ([textView font] == nil) {
         [textView setFont:[NSFont userFontOfSize:0]];
     }
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wdeprecated-declarations"
     [textView registerForDraggedTypes:[NSArray arrayWithObject:NSFilenamesPboardType]];
+#pragma clang diagnostic pop
     self.device = applicationDelegate().device;
     [self.device setLogDelegate:self];
     [self.device start];

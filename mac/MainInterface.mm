@@ -31,9 +31,9 @@ static NSButton *makeButton(NSRect frame, NSString *title, id target, SEL action
     NSButton *button = STM_AUTORELEASE([[NSButton alloc] initWithFrame:frame]);
     [button setTitle:title];
     if (checkBox) {
-        [button setButtonType:NSSwitchButton];
+        [button setButtonType:NSButtonTypeSwitch];
     } else {
-        [button setBezelStyle:NSRoundedBezelStyle];
+        [button setBezelStyle:NSBezelStyleRounded];
     }
     [button setTarget:target];
     [button setAction:action];
@@ -57,7 +57,7 @@ static NSMenu *addSubmenu(NSMenu *mainMenu, NSString *title)
 
 static NSWindow *makeWindow(NSRect frame, NSString *title, BOOL panel)
 {
-    NSUInteger style = NSTitledWindowMask | NSClosableWindowMask;
+    NSUInteger style = NSWindowStyleMaskTitled | NSWindowStyleMaskClosable;
     Class windowClass = panel ? [NSPanel class] : [NSWindow class];
     NSWindow *window = [[windowClass alloc] initWithContentRect:frame
                                                       styleMask:style
@@ -158,7 +158,7 @@ static NSWindow *makeWindow(NSRect frame, NSString *title, BOOL panel)
 {
     NSView *content = STM_AUTORELEASE([[NSView alloc] initWithFrame:NSMakeRect(0, 0, 420, 110)]);
     NSTextField *copyright = makeLabel(NSMakeRect(20, 30, 380, 50), @"");
-    [copyright setAlignment:NSCenterTextAlignment];
+    [copyright setAlignment:NSTextAlignmentCenter];
     [content addSubview:copyright];
     self.copyrightTextField = copyright;
     [self setView:content];
@@ -233,8 +233,8 @@ static NSWindow *makeWindow(NSRect frame, NSString *title, BOOL panel)
 - (void)buildLogWindow
 {
     logWindow = [[NSWindow alloc] initWithContentRect:NSMakeRect(200, 200, 640, 420)
-                                            styleMask:NSTitledWindowMask | NSClosableWindowMask |
-                                                      NSMiniaturizableWindowMask | NSResizableWindowMask
+                                            styleMask:NSWindowStyleMaskTitled | NSWindowStyleMaskClosable |
+                                                      NSWindowStyleMaskMiniaturizable | NSWindowStyleMaskResizable
                                               backing:NSBackingStoreBuffered
                                                 defer:NO];
     [logWindow setTitle:@"TidewireMacUtility"];

@@ -162,14 +162,14 @@ static NSString *flashAddressText(uint32_t address)
     Device *target = self.device;
     if (flashSize > 0) { // -1: a board whose layout cannot be read
         [self.optionsCheckBox setEnabled:YES];
-        [self.optionsCheckBox setState:target.optionsValid ? NSOnState : NSOffState];
+        [self.optionsCheckBox setState:target.optionsValid ? NSControlStateValueOn : NSControlStateValueOff];
         [self enableOptionFields:target.optionsValid];
         int32_t shownOffset = target.optionsValid ? target.optionOffset : 0;
         self.maxOffset = flashSize - pageSize;
         [self.maxOffsetTextField setStringValue:limitText(self.maxOffset)];
         [self.maxSizeTextField setStringValue:limitText(flashSize)];
         [self.flashStartTextField setStringValue:flashAddressText(address + (uint32_t)shownOffset)];
-        [self.startTerminalCheckBox setState:target.optionsStartTerminal ? NSOnState : NSOffState];
+        [self.startTerminalCheckBox setState:target.optionsStartTerminal ? NSControlStateValueOn : NSControlStateValueOff];
         [self.startTerminalCheckBox setEnabled:YES];
     } else {
         [self.optionsCheckBox setEnabled:NO];
@@ -191,7 +191,7 @@ static NSString *flashAddressText(uint32_t address)
 - (IBAction)optionsChangedAction:(id)sender
 {
     (void)sender;
-    BOOL on = ([self.optionsCheckBox state] == NSOnState);
+    BOOL on = ([self.optionsCheckBox state] == NSControlStateValueOn);
     [self enableOptionFields:on];
     int32_t offset = on ? self.device.optionOffset : 0;
     [self.flashStartTextField setStringValue:flashAddressText(self.baseAddress + (uint32_t)offset)];
@@ -210,7 +210,7 @@ static NSString *flashAddressText(uint32_t address)
     Device *target = self.device;
     NSInteger selected = [self.targetPopUp indexOfSelectedItem];
     target.index = selected < 0 ? 0 : (int32_t)selected;
-    target.optionsValid = ([self.optionsCheckBox state] == NSOnState);
+    target.optionsValid = ([self.optionsCheckBox state] == NSControlStateValueOn);
     int32_t offset = preferenceNumber([self.offsetTextField stringValue]);
     target.optionOffset = offset > self.maxOffset ? self.maxOffset : offset;
     target.optionSize = preferenceNumber([self.sizeTextField stringValue]);
@@ -219,7 +219,7 @@ static NSString *flashAddressText(uint32_t address)
     [defaults setInteger:target.optionSize forKey:@"OptionSize"];
     [defaults setBool:target.optionsValid forKey:@"OptionsInUse"];
     [target updateStatus];
-    target.optionsStartTerminal = ([self.startTerminalCheckBox state] == NSOnState);
+    target.optionsStartTerminal = ([self.startTerminalCheckBox state] == NSControlStateValueOn);
     [defaults setBool:!target.optionsStartTerminal forKey:@"OptionsNotStartTerminal"];
     [[[self view] window] close];
 }

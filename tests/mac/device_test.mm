@@ -176,9 +176,12 @@ TEST_F(DeviceTest, UnreadableLayoutShowsTheIdAndRefusesProgramming)
 TEST_F(DeviceTest, ChooserFollowsBoardsAndTheChosenIndex)
 {
     bus->addBoard();
-    vboard::Board& second = bus->addBoard();
     startDevice();
+    EXPECT_TRUE([[prefs popUpItems] isEqualToArray:(@[ @"STM32 ID: 0" ])]);
+    vboard::Board& second = bus->addBoard(); // attached while the first is chosen
+    ASSERT_TRUE(runUntil([&] { return [[prefs popUpItems] count] == 2; }));
     EXPECT_TRUE([[prefs popUpItems] isEqualToArray:(@[ @"STM32 ID: 0", @"STM32 ID: 1" ])]);
+    EXPECT_EQ(0, device.index);
 
     device.index = 1;
     [device updateStatus];

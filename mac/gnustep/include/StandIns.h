@@ -8,6 +8,14 @@
 #include <dispatch/dispatch.h>
 #import "../AppleScript.h"
 
+// Names of macOS 10.12+ that GNUstep spells the older way.
+#ifndef NSButtonTypeSwitch
+#define NSButtonTypeSwitch NSSwitchButton
+#endif
+#ifndef NSBezelStyleRounded
+#define NSBezelStyleRounded NSRoundedBezelStyle
+#endif
+
 // Occlusion: GNUstep has none; the stand-in reports a window as visible when
 // it becomes key and tells its delegate, as macOS does.
 enum { NSWindowOcclusionStateVisible = 1UL << 1 };
