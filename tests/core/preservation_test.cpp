@@ -96,6 +96,11 @@ TEST_F(PreservationTest, UploadsOnTheF4BoardAcrossSectors) {
     }
 }
 
+TEST_F(PreservationTest, UploadAcrossTwoSectorsOnTheH7Board) {
+    auto& board = addBoard(Profile::H7); // 1 KB blocks, 128 KB sectors
+    checkUploadPreserves(*this, board, {0x20000 - 0x300, 0x500}, 250);
+}
+
 TEST_F(PreservationTest, PagesSmallerThanABlockAreAllErased) {
     auto& board = addBoard(Profile::SmallPages);
     ASSERT_LT(board.flashSegments().at(0).size, board.transferSize());
