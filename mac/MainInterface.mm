@@ -156,8 +156,8 @@ static NSWindow *makeWindow(NSRect frame, NSString *title, BOOL panel)
 @implementation AboutViewController (Interface)
 - (void)loadView
 {
-    NSView *content = STM_AUTORELEASE([[NSView alloc] initWithFrame:NSMakeRect(0, 0, 420, 110)]);
-    NSTextField *copyright = makeLabel(NSMakeRect(20, 30, 380, 50), @"");
+    NSView *content = STM_AUTORELEASE([[NSView alloc] initWithFrame:NSMakeRect(0, 0, 480, 110)]);
+    NSTextField *copyright = makeLabel(NSMakeRect(20, 30, 440, 50), @"");
     [copyright setAlignment:NSTextAlignmentCenter];
     [content addSubview:copyright];
     self.copyrightTextField = copyright;
@@ -216,7 +216,7 @@ static NSWindow *makeWindow(NSRect frame, NSString *title, BOOL panel)
 
 - (void)buildAboutPanel
 {
-    aboutPanel = (NSPanel *)STM_RETAIN(makeWindow(NSMakeRect(300, 300, 420, 110), @"About TidewireMacUtility", YES));
+    aboutPanel = (NSPanel *)STM_RETAIN(makeWindow(NSMakeRect(280, 300, 480, 110), @"About TidewireMacUtility", YES));
     aboutViewController = [[AboutViewController alloc] init];
     [aboutPanel setContentView:[aboutViewController view]];
     appDelegate.aboutPanel = aboutPanel;
