@@ -119,6 +119,19 @@ FlashGeometry geometryOf(const vboard::Board& board) {
     return geometry;
 }
 
+double romPollSeconds(vboard::Profile profile, const vboard::Counters& counters, double timeScale) {
+    const vboard::Timing& t = vboard::describe(profile).timing;
+    auto count = [&](vboard::Request kind) {
+        auto it = counters.requests.find(kind);
+        return it == counters.requests.end() ? 0.0 : double(it->second);
+    };
+    using vboard::Request;
+    double ms = count(Request::SetAddress) * t.pollSetAddressMs + count(Request::ErasePage) * t.pollEraseMs +
+                count(Request::MassErase) * t.pollMassEraseMs +
+                count(Request::DataBlock) * t.pollWriteMs;
+    return timeScale * ms / 1e3;
+}
+
 Minimum minimumOf(const Job& job, const FlashGeometry& geometry, const std::vector<uint8_t>& before) {
     switch (job.kind) {
     case JobKind::Upload:

@@ -34,6 +34,10 @@ FlashGeometry geometryOf(const vboard::Board& board);
 // The least time of the job on a board whose flash held `before`.
 Minimum minimumOf(const Job& job, const FlashGeometry& geometry, const std::vector<uint8_t>& before);
 
+// Sum of the bwPollTimeout values the board's ROM puts in the first status
+// reply after each command counted (scaled by the time scale).
+double romPollSeconds(vboard::Profile profile, const vboard::Counters& counters, double timeScale);
+
 // Deterministic bytes that look like code: few of them are 0xFF.
 std::vector<uint8_t> codeBytes(uint64_t length, uint32_t seed);
 // A program: code whose vector table points its reset handler into flash, so

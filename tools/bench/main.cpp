@@ -160,6 +160,7 @@ bool runOnce(const Options& options, vboard::Profile profile, const Job& job, co
 
     bench::ChildResult child = bench::runChild(argv, logPath);
     result.counters = board.counters();
+    result.romPollSeconds = bench::romPollSeconds(profile, result.counters, options.timeScale);
     if (child.exitStatus != 0) {
         result.failure = "stm32cmd exit status " + std::to_string(child.exitStatus) + " (log in " + logPath + ")";
         return false;

@@ -17,6 +17,9 @@ struct JobResult {
     std::vector<long> maxRssKilobytes;
     vboard::Counters counters;   // of the last run (the counts do not vary)
     Minimum minimum;
+    // What the ROM announced in the first status reply after each command
+    // of the last run (the profile's bwPollTimeout times the commands sent).
+    double romPollSeconds = 0;
     std::string failure;         // empty when every run did what it should
 };
 
