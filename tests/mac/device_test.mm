@@ -406,7 +406,7 @@ TEST(WaitMilliSeconds, BlocksForTheGivenTime)
         gettimeofday(&after, nullptr);
         double elapsed = (after.tv_sec - before.tv_sec) * 1000.0 + (after.tv_usec - before.tv_usec) / 1000.0;
         EXPECT_GE(elapsed, milliseconds - 5.0);
-        EXPECT_LT(elapsed, milliseconds + 200.0);
+        EXPECT_LT(elapsed, milliseconds + 500.0); // generous: the machine may be busy
     }
 }
 
