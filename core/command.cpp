@@ -37,7 +37,8 @@ bool PageMap::layoutPageAt(uint64_t absolute, Page* page) const {
         if (absolute >= segmentStart && absolute < segmentEnd) {
             uint64_t pageStart = segmentStart + (absolute - segmentStart) / segment.pageSize * segment.pageSize;
             // A page that begins before flash start is clamped to it.
-            page->begin = pageStart > flashStart_ ? pageStart - flashStart_ : 0;
+            page->beforeFlash = pageStart < flashStart_;
+            page->begin = page->beforeFlash ? 0 : pageStart - flashStart_;
             page->end = pageStart + segment.pageSize - flashStart_;
             return true;
         }
@@ -79,6 +80,12 @@ std::vector<uint32_t> PageMap::pageAddresses(Range r) const {
         offset = page.end > offset ? page.end : offset + blockSize_;
     }
     return addresses;
+}
+
+bool PageMap::pageInsideFlash(uint64_t offset) const {
+    Page page{};
+    if (!layoutPageAt(static_cast<uint64_t>(flashStart_) + offset, &page)) return offset < usable_;
+    return !page.beforeFlash && page.end <= usable_;
 }
 
 ReadPlan planRead(uint64_t offset, uint64_t length, uint32_t blockSize, uint64_t usableBytes) {
@@ -227,12 +234,12 @@ bool Engine::openAndReadLayout() {
     return true;
 }
 
-// Erasing a page that reaches past the flash the caller lent us would wipe
-// bytes nobody read back.
+// Erasing a page that reaches outside the flash the caller lent us would
+// wipe bytes nobody read back.
 bool Engine::runIsWholePages(Range run) const {
     if (run.length() == 0) return true;
     stm32::PageMap map = pageMap();
-    return map.pageAt(run.end - 1).end <= usable();
+    return map.pageInsideFlash(run.begin) && map.pageInsideFlash(run.end - 1);
 }
 
 int Engine::readRun(Range run, uint8_t* buffer) {

@@ -30,14 +30,18 @@ public:
     Range widen(Range r) const;
     // Start addresses of the pages in r, one per page.
     std::vector<uint32_t> pageAddresses(Range r) const;
+    // False if the page holding offset begins before flash start or ends past
+    // the usable flash: erasing it would wipe bytes the engine never read.
+    bool pageInsideFlash(uint64_t offset) const;
 
     uint64_t usableBytes() const { return usable_; } // whole blocks only
     uint32_t blockSize() const { return blockSize_; }
 
 private:
     struct Page {
-        uint64_t begin; // offset from flash start; may lie before it
+        uint64_t begin; // offset from flash start, clamped to 0
         uint64_t end;
+        bool beforeFlash; // the real page begins before flash start
     };
     bool layoutPageAt(uint64_t absolute, Page* page) const;
 

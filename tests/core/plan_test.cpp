@@ -69,6 +69,18 @@ TEST(PageMap, RunNeverPassesTheUsableFlash) {
     EXPECT_EQ(map.widen({4000, 4096}), (Range{2048, 4096}));
 }
 
+TEST(PageMap, PagesReachingOutsideTheLentFlashAreFlagged) {
+    auto layout = layoutOf("@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg");
+    // Flash start given 1 KB into sector 0.
+    PageMap shifted(kStart + 0x400, 2048, 0x8000, &layout);
+    EXPECT_FALSE(shifted.pageInsideFlash(0));
+    EXPECT_TRUE(shifted.pageInsideFlash(0x3C00)); // sector 1 lies wholly inside
+    // Lent flash ending inside sector 4.
+    PageMap shortened(kStart, 2048, 0x18000, &layout);
+    EXPECT_TRUE(shortened.pageInsideFlash(0xC000));
+    EXPECT_FALSE(shortened.pageInsideFlash(0x10000));
+}
+
 TEST(ReadPlan, DirectReadWhenItStaysInsideFlash) {
     auto plan = stm32::planRead(0x400, 1024, 2048, 262144);
     EXPECT_EQ(plan.readOffset, 0x400u);
