@@ -236,6 +236,14 @@ TEST_F(DeviceTest, RefusalsOfProgrammingRequests)
                     @":00000001FF\n";
     [device upgradeFirmware:[hex dataUsingEncoding:NSASCIIStringEncoding] type:@"hex" terminal:terminal];
     EXPECT_EQ("File too big: 1032 (max option size: 1024).\n", str([log logText]));
+    // Decoded past the end of flash: 16 bytes at 0x08040000.
+    [log forget];
+    device.optionsValid = NO;
+    NSString* beyond = @":020000040804EE\n"
+                       @":10000000000102030405060708090A0B0C0D0E0F78\n"
+                       @":00000001FF\n";
+    [device upgradeFirmware:[beyond dataUsingEncoding:NSASCIIStringEncoding] type:@"hex" terminal:terminal];
+    EXPECT_EQ("File too big: 262160 (max flash size: 262144).\n", str([log logText]));
     EXPECT_TRUE(device.isIdle) << "a refusal leaves the device idle";
     EXPECT_EQ(0u, [[terminal shows] count]);
 }
@@ -294,6 +302,14 @@ TEST_F(DeviceTest, OptionAreaUploadWritesAtTheOffset)
     EXPECT_NE(std::string::npos, output.find("Total time: ")) << output;
     EXPECT_EQ(image, board.read(kFlashStart + 0x4000, 0x2000));
     EXPECT_EQ(std::vector<uint8_t>(0x4000, 0xFF), board.read(kFlashStart, 0x4000)) << "nothing before the area";
+
+    // A stored size of 0 stands for the whole flash, not for "nothing fits".
+    device.optionOffset = 0;
+    device.optionSize = 0;
+    std::vector<uint8_t> small = pattern(1024, 6);
+    output = program(bytesData(small), @"bin");
+    EXPECT_NE(std::string::npos, output.find("Total time: ")) << output;
+    EXPECT_EQ(small, board.read(kFlashStart, 1024));
 }
 
 TEST_F(DeviceTest, FailedUploadDoesNotOpenTheTerminal)
