@@ -142,9 +142,15 @@ bool loadImageFile(const std::string& path, uint8_t* image, uint32_t capacity, u
 {
     FileHandle file(openFileForReading(path));
     if (!file) return false;
-    if (isIntelHexName(path)) return loadIntelHex(file.get(), image, capacity, flashStart, loadedLength, errorStream);
-    // A binary longer than the flash is cut to the flash size.
-    return readStart(file.get(), image, capacity, loadedLength);
+    const bool loaded = isIntelHexName(path)
+                            ? loadIntelHex(file.get(), image, capacity, flashStart, loadedLength, errorStream)
+                            // A binary longer than the flash is cut to the flash size.
+                            : readStart(file.get(), image, capacity, loadedLength);
+    // The caller reports errno; closing must not change it.
+    const int savedError = errno;
+    file.reset();
+    errno = savedError;
+    return loaded;
 }
 
 bool writeDownloadFile(const std::string& path, const uint8_t* bytes, uint32_t length)
