@@ -19,9 +19,9 @@ status=0
 checked=0
 for source in mac/*.mm; do
   if ! clang++ -std=c++17 -fsyntax-only -fobjc-runtime=macosx-10.13 -fobjc-arc -fblocks -fobjc-exceptions \
-      -Werror=arc-unsafe-retained-assign -Werror=objc-method-access -Wno-deprecated-declarations \
+      -Wall -Wextra -Werror=arc-unsafe-retained-assign -Werror=objc-method-access -Wno-deprecated-declarations \
       "${defines[@]}" -I"$scratch/arc-include" -Imac -Imac/gnustep/include -Icore \
-      -I/usr/include/GNUstep -idirafter "$gcc_include" \
+      -isystem /usr/include/GNUstep -idirafter "$gcc_include" \
       -include mac/gnustep/include/StandIns.h "$source"; then
     echo "ARC check failed: $source"
     status=1
