@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <iterator>
 #include <map>
@@ -77,9 +78,9 @@ struct Extent {
 uint32_t requestEstimate(Request kind, const Geometry& g, const Extent& e) {
     const uint32_t blocks = e.bytes / g.blockSize + 2;
     switch (kind) {
-    case Request::Any: return 10 * blocks + 12;
-    case Request::GetStatus: return 5 * blocks + 8;
-    case Request::ClrStatus: return 2 * blocks + 4;
+    case Request::Any: return 4 * blocks + 12;
+    case Request::GetStatus: return 3 * blocks + 8;
+    case Request::ClrStatus: return blocks / 2 + 6;
     case Request::Upload: return 2 * blocks + 2;
     case Request::DataBlock: return blocks;
     case Request::ErasePage: return e.pages + 1;
@@ -159,6 +160,8 @@ std::string Schedule::describe() const {
         text << ", " << faultTypeName(fault->type) << " on " << vboard::requestName(fault->on) << " after "
              << fault->skip;
         if (fault->type == FaultType::ErrorStatus) text << " (status " << int(fault->status) << ")";
+    } else if (corruptAtVerify) {
+        text << ", image byte " << *corruptAtVerify << " corrupted before the verify";
     } else {
         text << ", no fault";
     }
@@ -220,12 +223,15 @@ Schedule drawSchedule(uint64_t seed, vboard::Profile profile, const Geometry& g)
         }
         break;
     }
-    if (!rng.chance(15)) {
+    if (s.operation == Operation::Upload && rng.chance(8)) {
+        s.corruptAtVerify = rng.below(s.length);
+    } else if (!rng.chance(15)) {
         Extent extent;
         const bool whole = s.length == 0 || (s.operation == Operation::Upload && s.offset == 0 &&
                                              uint64_t{s.length} * 2 >= g.flashSize);
         const auto [begin, end] = g.pagesHolding(s.offset, s.length);
-        extent.bytes = whole ? g.flashSize : end - begin;
+        // A download reads just its range; the others rewrite whole pages.
+        extent.bytes = whole ? g.flashSize : s.operation == Operation::Download ? s.length : end - begin;
         extent.massErase = whole && s.operation != Operation::Download;
         extent.pages = static_cast<uint32_t>(
             std::count_if(g.pageStarts.begin(), g.pageStarts.end(), [&](uint32_t p) { return p >= begin && p < end; }));
@@ -243,8 +249,15 @@ struct LogEntry {
     int continuation;
 };
 
+struct LogSink {
+    std::vector<LogEntry> entries;
+    std::function<void(const std::string&)> onLine; // runs on the engine's thread, mid-command
+};
+
 int captureLog(void* user, const char* text, uint32_t length, int continuation) {
-    static_cast<std::vector<LogEntry>*>(user)->push_back({std::string(text, length), continuation});
+    auto* sink = static_cast<LogSink*>(user);
+    sink->entries.push_back({std::string(text, length), continuation});
+    if (continuation == 0 && length > 0 && sink->onLine) sink->onLine(sink->entries.back().text);
     return 0;
 }
 
@@ -405,9 +418,11 @@ struct Run {
 };
 
 Run runCommand(const vboard::Board& board, Operation op, uint32_t offset, uint32_t length,
-               std::vector<uint8_t>& flashBuffer, std::vector<uint8_t>& image, uint32_t imageLength) {
+               std::vector<uint8_t>& flashBuffer, std::vector<uint8_t>& image, uint32_t imageLength,
+               std::function<void(const std::string&)> onLine = {}) {
     Run run;
-    std::vector<LogEntry> log;
+    LogSink log;
+    log.onLine = std::move(onLine);
     run.descriptorsBefore = openDescriptors();
     {
         Context context(stm32Init());
@@ -425,7 +440,7 @@ Run runCommand(const vboard::Board& board, Operation op, uint32_t offset, uint32
         run.logLineLength = context->logLineLength;
     }
     run.descriptorsAfter = settledDescriptors(run.descriptorsBefore);
-    run.lines = transcript(log);
+    run.lines = transcript(log.entries);
     return run;
 }
 
@@ -491,7 +506,14 @@ Outcome runSchedule(const Schedule& s, const Bounds& bounds) {
 
     board.resetCounters();
     if (s.fault) board.injectFault(*s.fault);
-    const Run run = runCommand(board, s.operation, s.offset, s.length, flashBuffer, image, imageLength);
+    bool corrupted = false;
+    auto corrupt = [&](const std::string& line) {
+        if (!s.corruptAtVerify || corrupted || line != "Verifying.") return;
+        const uint32_t address = board.flashStart() + s.offset + *s.corruptAtVerify;
+        board.write(address, {static_cast<uint8_t>(board.read(address, 1)[0] ^ 0x5A)});
+        corrupted = true;
+    };
+    const Run run = runCommand(board, s.operation, s.offset, s.length, flashBuffer, image, imageLength, corrupt);
     const std::vector<uint8_t> after = board.flash();
     if (verbose()) {
         std::printf("%s\n", s.describe().c_str());
@@ -505,9 +527,12 @@ Outcome runSchedule(const Schedule& s, const Bounds& bounds) {
     Outcome outcome;
     outcome.result = run.result;
     outcome.elapsed = run.elapsed;
-    outcome.faultFired = s.fault && matchingRequests(board, s.fault->on) > static_cast<uint64_t>(s.fault->skip);
+    outcome.faultFired =
+        corrupted || (s.fault && matchingRequests(board, s.fault->on) > static_cast<uint64_t>(s.fault->skip));
     Checker check;
     checkCommon(check, s, run, bounds);
+    check.require(!corrupted || run.result == 5, "a bad flash byte gave result " + std::to_string(run.result));
+    check.require(corrupted || !s.corruptAtVerify, "the engine never logged \"Verifying.\"");
     check.require(outcome.faultFired || run.result == 0, "result " + std::to_string(run.result) + " without a fault");
 
     // The range the command works on, and the whole pages holding it: a

@@ -165,6 +165,23 @@ INSTANTIATE_TEST_SUITE_P(
                    Request::ErasePage, 0, 4}),
     [](const testing::TestParamInfo<AimedFault>& info) { return std::string(info.param.name); });
 
+// A byte that does not take shows only in the verify: result 5, and the
+// program stays unstarted (the invariants check that and the flash).
+TEST(FaultSchedules, BadFlashByteFailsTheVerify) {
+    for (Profile profile : {Profile::F1, Profile::F4}) {
+        Schedule s;
+        s.seed = 11;
+        s.profile = profile;
+        s.operation = reliability::Operation::Upload;
+        s.offset = 0x400;
+        s.length = 5000;
+        s.corruptAtVerify = 4321;
+        const Outcome outcome = reliability::runSchedule(s);
+        EXPECT_EQ(outcome.result, 5) << s.describe();
+        for (const std::string& v : outcome.violations) ADD_FAILURE() << s.describe() << ": " << v;
+    }
+}
+
 void parseArguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--seed=", 7) == 0) {
