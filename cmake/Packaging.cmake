@@ -70,6 +70,10 @@ else()
   endif()
 endif()
 
+# Packaging builds only what it packs (scripts/stages/60-package.sh builds
+# those targets first), so a broken test program cannot stop a package.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 # --- CPack ------------------------------------------------------------------
 set(CPACK_PACKAGE_NAME stm32cmd)
 set(CPACK_PACKAGE_VENDOR "stm32cmd developers")
