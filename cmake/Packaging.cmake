@@ -4,6 +4,7 @@
 # packed as a flat .zip.
 #   cmake --build build --target package        -> build/stm32cmd_<ver>_<arch>.deb
 #   cmake --build build-win --target package    -> build-win/stm32cmd-<ver>-win64.zip
+# (in a built tree; scripts/stages/60-package.sh builds and checks both)
 #
 # The core library is static and private to these programs (no stable ABI,
 # no package config), so neither it nor stm32.h is installed.
