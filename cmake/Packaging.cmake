@@ -4,7 +4,7 @@
 # packed as a flat .zip.
 #   cmake --build build --target package        -> build/stm32cmd_<ver>_<arch>.deb
 #   cmake --build build-win --target package    -> build-win/stm32cmd-<ver>-win64.zip
-# (in a built tree; scripts/stages/60-package.sh builds and checks both)
+# scripts/stages/60-package.sh makes and checks both.
 #
 # The core library is static and private to these programs (no stable ABI,
 # no package config), so neither it nor stm32.h is installed.
@@ -70,10 +70,6 @@ else()
     install(FILES ${STM32_UDEV_RULE} DESTINATION lib/udev/rules.d)
   endif()
 endif()
-
-# Packaging builds only what it packs (scripts/stages/60-package.sh builds
-# those targets first), so a broken test program cannot stop a package.
-set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 # --- CPack ------------------------------------------------------------------
 set(CPACK_PACKAGE_NAME stm32cmd)

@@ -11,21 +11,11 @@ cd "$(dirname "$0")/../.."
 mkdir -p out
 status=0
 
-# Builds the programs and pages a package holds (those the tree defines).
-build_packed() {
-  local dir="$1" available targets=() t
-  available="$(cmake --build "$dir" --target help | sed -n 's/^\.\.\. //p')"
-  for t in stm32cmd stm32-vboard stm32-man-pages TidewireSTM32Utility; do
-    if grep -qx "$t" <<<"$available"; then targets+=("$t"); fi
-  done
-  cmake --build "$dir" -j "$(jobs_count)" --target "${targets[@]}"
-}
-
 # The native tree as stage 10 configures it; an existing tree keeps its options.
 if [ ! -f build/CMakeCache.txt ]; then
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-build_packed build
+cmake --build build -j "$(jobs_count)"
 rm -f build/stm32cmd_*.deb
 (cd build && cpack -G DEB)
 deb="$(ls build/stm32cmd_*.deb)"
@@ -41,7 +31,7 @@ if [ ! -f build-win/CMakeCache.txt ] && command -v x86_64-w64-mingw32-g++-posix 
 fi
 zip=""
 if [ -f build-win/CMakeCache.txt ]; then
-  build_packed build-win
+  cmake --build build-win -j "$(jobs_count)"
   rm -f build-win/stm32cmd-*.zip
   (cd build-win && cpack -G ZIP)
   zip="$(ls build-win/stm32cmd-*.zip)"
