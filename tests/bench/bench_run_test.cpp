@@ -50,8 +50,8 @@ std::vector<std::string> cells(const std::string& line) {
     return out;
 }
 
-// Rows of the table whose second header is `secondHeader`, keyed by their
-// second cell, each as column name -> text.
+// Rows of the first table whose second header is `secondHeader`, keyed by
+// their second cell, each as column name -> text.
 std::map<std::string, std::map<std::string, std::string>> table(const std::string& text,
                                                                 const std::string& secondHeader) {
     std::map<std::string, std::map<std::string, std::string>> rows;
@@ -60,7 +60,7 @@ std::map<std::string, std::map<std::string, std::string>> table(const std::strin
     std::vector<std::string> header;
     while (std::getline(in, line)) {
         if (line.empty() || line[0] != '|') {
-            header.clear();
+            if (!header.empty()) break; // the first such table only
             continue;
         }
         std::vector<std::string> row = cells(line);

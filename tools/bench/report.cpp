@@ -61,19 +61,51 @@ void mainTable(std::ostringstream& out, const Report& report) {
     }
 }
 
+struct TimeShares {
+    double wall = 0, busy = 0, romPolls = 0, allPolls = 0, bus = 0;
+    void add(const TimeShares& o) {
+        wall += o.wall;
+        busy += o.busy;
+        romPolls += o.romPolls;
+        allPolls += o.allPolls;
+        bus += o.bus;
+    }
+};
+
+TimeShares sharesOf(const JobResult& r, double timeScale) {
+    const auto& c = r.counters;
+    TimeShares s;
+    s.wall = wall(r);
+    s.busy = timeScale * double(c.busyMicroseconds) / 1e6;
+    s.romPolls = r.romPollSeconds;
+    s.allPolls = double(c.pollTimeoutMilliseconds) / 1e3;
+    s.bus = double(c.bytesDownloaded + c.bytesUploaded) / kControlBytesPerSecond;
+    return s;
+}
+
+void timeRow(std::ostringstream& out, const std::string& board, const std::string& job, const TimeShares& s) {
+    row(out, {board, job, fixed(s.wall, 3), fixed(s.busy, 3), fixed(s.romPolls, 3), fixed(s.allPolls, 3),
+              fixed(s.bus, 3), fixed(s.wall - s.busy, 3)});
+}
+
 void timeTable(std::ostringstream& out, const Report& report) {
     row(out, {"Board", "Job", "Wall (s)", "True busy (s)", "ROM's first poll timeouts (s)",
               "All poll timeouts reported (s)", "Bus at 832 KB/s (s)", "Wall - true busy (s)"});
     row(out, {"---", "---", "---:", "---:", "---:", "---:", "---:", "---:"});
+    TimeShares total;
+    std::string board;
     for (const JobResult& r : report.results) {
         if (!r.failure.empty()) continue;
-        const auto& c = r.counters;
-        double polls = double(c.pollTimeoutMilliseconds) / 1e3;
-        double busy = report.timeScale * double(c.busyMicroseconds) / 1e6;
-        double bus = double(c.bytesDownloaded + c.bytesUploaded) / kControlBytesPerSecond;
-        row(out, {r.board, r.job.name, fixed(wall(r), 3), fixed(busy, 3), fixed(r.romPollSeconds, 3), fixed(polls, 3),
-                  fixed(bus, 3), fixed(wall(r) - busy, 3)});
+        if (r.board != board) {
+            if (!board.empty()) timeRow(out, board, "all jobs", total);
+            board = r.board;
+            total = {};
+        }
+        TimeShares shares = sharesOf(r, report.timeScale);
+        timeRow(out, r.board, r.job.name, shares);
+        total.add(shares);
     }
+    if (!board.empty()) timeRow(out, board, "all jobs", total);
 }
 
 void hostTable(std::ostringstream& out, const Report& report) {
