@@ -157,9 +157,12 @@ std::string Schedule::describe() const {
     text << "seed " << seed << ": " << profileName(profile) << " " << operationName(operation) << " offset 0x"
          << std::hex << offset << std::dec << " length " << length << (erasedFlash ? " (erased flash)" : "");
     if (fault) {
-        text << ", " << faultTypeName(fault->type) << " on " << vboard::requestName(fault->on) << " after "
-             << fault->skip;
-        if (fault->type == FaultType::ErrorStatus) text << " (status " << int(fault->status) << ")";
+        for (const std::optional<vboard::Fault>* f : {&fault, &secondFault}) {
+            if (!*f) continue;
+            text << (f == &fault ? ", " : ", then ") << faultTypeName((*f)->type) << " on "
+                 << vboard::requestName((*f)->on) << " after " << (*f)->skip;
+            if ((*f)->type == FaultType::ErrorStatus) text << " (status " << int((*f)->status) << ")";
+        }
     } else if (corruptAtVerify) {
         text << ", image byte " << *corruptAtVerify << " corrupted before the verify";
     } else {
@@ -236,6 +239,12 @@ Schedule drawSchedule(uint64_t seed, vboard::Profile profile, const Geometry& g)
         extent.pages = static_cast<uint32_t>(
             std::count_if(g.pageStarts.begin(), g.pageStarts.end(), [&](uint32_t p) { return p >= begin && p < end; }));
         s.fault = drawFault(rng, s.operation, g, extent);
+        if (rng.chance(20)) {
+            vboard::Fault second = drawFault(rng, s.operation, g, extent);
+            second.on = rng.pick({Request::Any, Request::GetStatus, Request::ClrStatus});
+            second.skip = static_cast<int>(rng.below(4));
+            s.secondFault = second;
+        }
     }
     return s;
 }
@@ -506,6 +515,7 @@ Outcome runSchedule(const Schedule& s, const Bounds& bounds) {
 
     board.resetCounters();
     if (s.fault) board.injectFault(*s.fault);
+    if (s.secondFault) board.injectFault(*s.secondFault);
     bool corrupted = false;
     auto corrupt = [&](const std::string& line) {
         if (!s.corruptAtVerify || corrupted || line != "Verifying.") return;
@@ -584,7 +594,8 @@ Outcome runSchedule(const Schedule& s, const Bounds& bounds) {
 
     // A board that is still there must serve the next command: a failed
     // run may not leave it in a state the core cannot recover from.
-    const bool boardStuck = s.fault && s.fault->type == vboard::FaultType::StayBusy && outcome.faultFired;
+    auto staysBusy = [](const std::optional<vboard::Fault>& f) { return f && f->type == FaultType::StayBusy; };
+    const bool boardStuck = outcome.faultFired && (staysBusy(s.fault) || staysBusy(s.secondFault));
     if (board.plugged() && !board.hasLeft() && !boardStuck) {
         board.clearFaults();
         std::vector<uint8_t> again(g.flashSize, 0);

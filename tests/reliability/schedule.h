@@ -25,6 +25,8 @@ struct Schedule {
     uint32_t length = 0;      // image length (upload) or size (download, erase; 0 = whole flash)
     bool erasedFlash = false; // board starts erased instead of with a pattern
     std::optional<vboard::Fault> fault;
+    // Armed once the first has fired: a fault in the recovery that follows.
+    std::optional<vboard::Fault> secondFault;
     // A flash byte of the image that turns bad while the engine logs
     // "Verifying." (a cell that did not take): the verify must catch it.
     std::optional<uint32_t> corruptAtVerify; // image position
