@@ -19,6 +19,7 @@ constexpr int kWindowHeight = 310;
 
 // Lives for the whole run, like the window it belongs to.
 MainWindowState g_state;
+bool g_setUpDone = false; // the set-up of the first showing runs once
 
 MainWindowState* stateOf(HWND window) {
     return reinterpret_cast<MainWindowState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -243,7 +244,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_SHOWWINDOW:
         // A real show, not one caused by the parent or by minimising.
-        if (wParam == TRUE && lParam == 0 && state->logPanel == nullptr) setUpOnFirstShow(state);
+        if (wParam == TRUE && lParam == 0 && !g_setUpDone) {
+            g_setUpDone = true;
+            setUpOnFirstShow(state);
+        }
         break;
     case WM_SIZE:
         if ((wParam == SIZE_RESTORED || wParam == SIZE_MAXIMIZED) && LOWORD(lParam) != 0 && HIWORD(lParam) != 0) {
