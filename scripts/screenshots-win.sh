@@ -43,6 +43,13 @@ if [ ! -f "$WINEPREFIX/.stm32-ready" ]; then
   timeout 60 wineserver -w
   touch "$WINEPREFIX/.stm32-ready"
 fi
+# wine does not pick up its own fonts from the fonts-wine folder here: copy
+# them into the prefix, or the title-bar buttons (Marlett) show as letters.
+for font in marlett.ttf tahoma.ttf tahomabd.ttf; do
+  if [ -f "/usr/share/wine/fonts/$font" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/$font" ]; then
+    cp "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+  fi
+done
 timeout 30 wine reg delete 'HKCU\Software\TidewireSTM32Utility' /f >/dev/null 2>&1 || true
 
 # A file on the command line puts the no-target line into the log.
