@@ -15,6 +15,8 @@ check "cmake --install succeeds" cmake --install "$build" --prefix "$prefix"
 check_file_list "$prefix" "$@"
 check_no_run_path "$prefix"
 check_usage_runs "$prefix/bin/stm32cmd"
+check_man_lookup "$prefix/share/man" stm32cmd
+[ -x "$prefix/bin/stm32-vboard" ] && check_man_lookup "$prefix/share/man" stm32-vboard
 [ -f "$prefix/lib/udev/rules.d/60-stm32-dfu.rules" ] &&
   check_udev_rule "$prefix/lib/udev/rules.d/60-stm32-dfu.rules"
 

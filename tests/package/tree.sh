@@ -47,3 +47,13 @@ check_udev_rule() {
   check "udev rule matches 0483:df11 with uaccess" \
     bash -c "grep -v '^#' '$rule' | grep -i '0483' | grep -i 'df11' | grep -q 'TAG+=\"uaccess\"'"
 }
+
+# man finds each page by its name in the tree's man folder, as it would
+# after installing (a page in the wrong section folder is not found).
+check_man_lookup() {
+  local mandir="$1" name; shift
+  for name in "$@"; do
+    check "man finds $name in $(basename "$(dirname "$mandir")")/man" \
+      bash -c "LC_ALL=C man -M '$mandir' -P cat 1 '$name' 2>/dev/null | grep -q '^EXIT STATUS'"
+  done
+}
