@@ -1,9 +1,15 @@
 // Runs a program as a child and measures it: wall time from fork to reaping,
 // exit status and peak resident memory as the kernel reports it to wait4.
+//
+// A forked child counts the pages it shares with its parent until it execs,
+// and the kernel keeps that high-water mark; children of a big parent would
+// show the parent's memory. startLauncher() therefore forks a small helper
+// first thing, and every later child is started from there.
 #ifndef STM32_BENCH_CHILD_PROCESS_H
 #define STM32_BENCH_CHILD_PROCESS_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -14,8 +20,18 @@ struct ChildResult {
     long maxRssKilobytes = 0;
 };
 
-// Standard output and error of the child go to `logPath` (appended).
-ChildResult runChild(const std::vector<std::string>& argv, const std::string& logPath);
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// Call before the process grows; false when the helper could not start
+// (children are then forked from this process).
+bool startLauncher();
+// Ends the helper and waits for it.
+void stopLauncher();
+
+// Standard output and error of the child go to `logPath` (appended);
+// `environment` is set in the child on top of the inherited one.
+ChildResult runChild(const std::vector<std::string>& argv, const std::string& logPath,
+                     const Environment& environment = {});
 
 } // namespace bench
 

@@ -158,7 +158,7 @@ bool runOnce(const Options& options, vboard::Profile profile, const Job& job, co
     std::vector<std::string> argv{options.stm32cmd};
     for (auto& word : bench::stm32cmdArguments(job, imagePath, downloadPath)) argv.push_back(word);
 
-    bench::ChildResult child = bench::runChild(argv, logPath);
+    bench::ChildResult child = bench::runChild(argv, logPath, {{"UMOCKDEV_DIR", bus.umockdevDir()}});
     result.counters = board.counters();
     result.romPollSeconds = bench::romPollSeconds(profile, result.counters, options.timeScale);
     if (child.exitStatus != 0) {
@@ -206,11 +206,14 @@ int main(int argc, char** argv) {
         std::cerr << kUsage;
         return 2;
     }
+    // Before any board or image exists, so that stm32cmd's memory is its own.
+    if (!bench::startLauncher()) std::fprintf(stderr, "stm32-bench: no launcher; peak memory includes ours\n");
     bool ownWorkDir = options.workDir.empty();
     if (ownWorkDir) {
         std::string pattern = (fs::temp_directory_path() / "stm32-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data())) {
             std::perror("stm32-bench: mkdtemp");
+            bench::stopLauncher();
             return 1;
         }
         options.workDir = pattern;
@@ -245,6 +248,7 @@ int main(int argc, char** argv) {
         }
     }
 
+    bench::stopLauncher();
     std::string table = bench::markdown(report);
     std::cout << table;
     if (!options.output.empty()) {
