@@ -155,7 +155,9 @@ const char* faultTypeName(FaultType type) {
 std::string Schedule::describe() const {
     std::ostringstream text;
     text << "seed " << seed << ": " << profileName(profile) << " " << operationName(operation) << " offset 0x"
-         << std::hex << offset << std::dec << " length " << length << (erasedFlash ? " (erased flash)" : "");
+         << std::hex << offset << std::dec << " length " << length << (erasedFlash ? " (erased flash)" : "")
+         << (foreignFirst ? ", keyboard first" : "")
+         << (bystander == Bystander::Before ? ", a board before it" : bystander == Bystander::After ? ", a board after it" : "");
     if (fault) {
         for (const std::optional<vboard::Fault>* f : {&fault, &secondFault}) {
             if (!*f) continue;
@@ -200,6 +202,11 @@ Schedule drawSchedule(uint64_t seed, vboard::Profile profile, const Geometry& g)
     const unsigned op = rng.below(4);
     s.operation = op < 2 ? Operation::Upload : op == 2 ? Operation::Download : Operation::Erase;
     s.erasedFlash = rng.chance(15);
+    s.foreignFirst = rng.chance(20);
+    const unsigned bystander = rng.below(10);
+    s.bystander = bystander < 2 ? Schedule::Bystander::Before
+                  : bystander < 4 ? Schedule::Bystander::After
+                                  : Schedule::Bystander::None;
     const bool small = profile == vboard::Profile::F1; // whole-flash runs are affordable there only
     switch (s.operation) {
     case Operation::Upload:
@@ -493,10 +500,21 @@ Outcome runSchedule(uint64_t seed, vboard::Profile profile, const Bounds& bounds
 Outcome runSchedule(const Schedule& s, const Bounds& bounds) {
     BoundsScope scope(bounds);
     vboard::Bus bus;
+    if (s.foreignFirst) bus.addForeignDevice();
+    vboard::BoardOptions bystanderOptions; // an F1, instant
+    vboard::Board* bystander = nullptr;
+    if (s.bystander == Schedule::Bystander::Before) bystander = &bus.addBoard(bystanderOptions);
     vboard::BoardOptions options;
     options.profile = s.profile;
     options.timeScale = 0.0;
     vboard::Board& board = bus.addBoard(options);
+    if (s.bystander == Schedule::Bystander::After) bystander = &bus.addBoard(bystanderOptions);
+    std::vector<uint8_t> bystanderBefore;
+    if (bystander != nullptr) {
+        bystander->fillFlashPattern(static_cast<uint32_t>(s.seed) + 1);
+        bystanderBefore = bystander->flash();
+        bystander->resetCounters();
+    }
     if (!s.erasedFlash) {
         board.fillFlashPattern(static_cast<uint32_t>(s.seed));
         // The resident program's vector table.
@@ -590,6 +608,11 @@ Outcome runSchedule(const Schedule& s, const Bounds& bounds) {
         check.require(!board.hasLeft(), "an erase started the program");
         break;
     }
+    }
+
+    if (bystander != nullptr) {
+        check.require(bystander->flash() == bystanderBefore, "the other board's flash changed");
+        check.require(matchingRequests(*bystander, Request::Any) == 0, "the other board received DFU requests");
     }
 
     // A board that is still there must serve the next command: a failed

@@ -24,6 +24,10 @@ struct Schedule {
     uint32_t offset = 0;
     uint32_t length = 0;      // image length (upload) or size (download, erase; 0 = whole flash)
     bool erasedFlash = false; // board starts erased instead of with a pattern
+    // Other devices on the bus: a keyboard listed first, and a second F1
+    // board before or after the target that no command may touch.
+    bool foreignFirst = false;
+    enum class Bystander { None, Before, After } bystander = Bystander::None;
     std::optional<vboard::Fault> fault;
     // Armed once the first has fired: a fault in the recovery that follows.
     std::optional<vboard::Fault> secondFault;
