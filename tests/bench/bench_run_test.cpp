@@ -193,6 +193,7 @@ TEST(BenchFailure, FailingProgramGivesFailedRowsAndStatus) {
 TEST(BenchFailure, BadArgumentsAreRefused) {
     EXPECT_EQ(runBench("--boards f9").status, 2);
     EXPECT_EQ(runBench("--runs 0").status, 2);
+    EXPECT_EQ(runBench("--runs 2.5").status, 2);
     EXPECT_EQ(runBench("--time-scale").status, 2);
 }
 

@@ -71,7 +71,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
         } else if (arg == "--time-scale") {
             if (!parseNumber(value, options.timeScale)) return false;
         } else if (arg == "--runs") {
-            if (!parseNumber(value, number) || number < 1) return false;
+            if (!parseNumber(value, number) || number < 1 || number > 1000 || number != int(number)) return false;
             options.runs = int(number);
         } else if (arg == "--budget") {
             if (!parseNumber(value, options.budgetSeconds)) return false;
