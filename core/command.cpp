@@ -84,7 +84,8 @@ std::vector<uint32_t> PageMap::pageAddresses(Range r) const {
 
 bool PageMap::pageInsideFlash(uint64_t offset) const {
     Page page{};
-    if (!layoutPageAt(static_cast<uint64_t>(flashStart_) + offset, &page)) return offset < usable_;
+    // Past the end of a known layout there is no flash, whatever was lent.
+    if (!layoutPageAt(static_cast<uint64_t>(flashStart_) + offset, &page)) return segments_.empty() && offset < usable_;
     return !page.beforeFlash && page.end <= usable_;
 }
 

@@ -81,6 +81,15 @@ TEST(PageMap, PagesReachingOutsideTheLentFlashAreFlagged) {
     EXPECT_FALSE(shortened.pageInsideFlash(0x10000));
 }
 
+TEST(PageMap, LentFlashLargerThanTheLayoutEndsAtTheLayout) {
+    auto layout = layoutOf("@Internal Flash  /0x08000000/4*1Kg");
+    PageMap larger(kStart, 2048, 8192, &layout); // the caller lent 8 KB for a 4 KB part
+    EXPECT_TRUE(larger.pageInsideFlash(0));
+    EXPECT_TRUE(larger.pageInsideFlash(0x0FFF));
+    EXPECT_FALSE(larger.pageInsideFlash(0x1000));
+    EXPECT_FALSE(larger.pageInsideFlash(0x1800));
+}
+
 TEST(ReadPlan, DirectReadWhenItStaysInsideFlash) {
     auto plan = stm32::planRead(0x400, 1024, 2048, 262144);
     EXPECT_EQ(plan.readOffset, 0x400u);
