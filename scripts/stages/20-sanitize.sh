@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # AddressSanitizer + UndefinedBehaviorSanitizer build of the core library, the
 # virtual board, stm32cmd, the Windows controller and their tests, with the
-# leak check on (the benchmark builds; its timing tests skip themselves here). The macOS folder (clang/GNUstep) is not
-# built here; the package checks have their own stage.
+# leak check on. The benchmark builds, but its timing tests skip themselves
+# here; the macOS folder (clang, GNUstep) is not built; the package checks
+# have their own stage.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
