@@ -342,6 +342,23 @@ static int32_t nonNegative(NSInteger value)
     return (long long)decoded;
 }
 
+// The two buffers every job lends the core, flash size bytes each; logs and
+// frees both when either cannot be had.
+- (BOOL)allocateFlashBuffer:(uint8_t **)flashBuffer imageBuffer:(uint8_t **)imageBuffer size:(int32_t)size
+{
+    *flashBuffer = (uint8_t *)malloc((size_t)size);
+    *imageBuffer = (uint8_t *)malloc((size_t)size);
+    if (*flashBuffer == NULL || *imageBuffer == NULL) {
+        free(*flashBuffer);
+        free(*imageBuffer);
+        *flashBuffer = NULL;
+        *imageBuffer = NULL;
+        [self log:@"Out of memory\n"];
+        return NO;
+    }
+    return YES;
+}
+
 - (void)upgradeFirmware:(NSData *)contents type:(NSString *)type terminal:(Terminal *)terminal
 {
     if (![self isIdle]) {
@@ -363,12 +380,9 @@ static int32_t nonNegative(NSInteger value)
     }
     int32_t bufferSize = flashSize;
     self.firmwareSize = bufferSize;
-    uint8_t *flashBuffer = (uint8_t *)malloc((size_t)bufferSize);
-    uint8_t *imageBuffer = (uint8_t *)malloc((size_t)bufferSize);
-    if (flashBuffer == NULL || imageBuffer == NULL) {
-        free(flashBuffer);
-        free(imageBuffer);
-        [self log:@"Out of memory\n"];
+    uint8_t *flashBuffer = NULL;
+    uint8_t *imageBuffer = NULL;
+    if (![self allocateFlashBuffer:&flashBuffer imageBuffer:&imageBuffer size:bufferSize]) {
         return;
     }
     if (isHex) {
@@ -456,12 +470,9 @@ static int32_t nonNegative(NSInteger value)
     }
     self.firmwareSize = 0;
     int32_t bufferSize = flashSize;
-    uint8_t *flashBuffer = (uint8_t *)malloc((size_t)bufferSize);
-    uint8_t *imageBuffer = (uint8_t *)malloc((size_t)bufferSize);
-    if (flashBuffer == NULL || imageBuffer == NULL) {
-        free(flashBuffer);
-        free(imageBuffer);
-        [self log:@"Out of memory\n"];
+    uint8_t *flashBuffer = NULL;
+    uint8_t *imageBuffer = NULL;
+    if (![self allocateFlashBuffer:&flashBuffer imageBuffer:&imageBuffer size:bufferSize]) {
         return nil;
     }
     int32_t offset = optionsValid ? optionOffset : 0;
