@@ -65,6 +65,10 @@ int dfuControlIn(libusb_device_handle* handle, uint8_t request, uint16_t value, 
 int dfuSendCommand(libusb_device_handle* handle, unsigned char* bytes, uint16_t length) {
     int sent = dfuControlOut(handle, kDfuDnload, 0, bytes, length);
     if (sent != length && sent != 0) return sent;
+    return awaitBusyVerdict(handle);
+}
+
+int awaitBusyVerdict(libusb_device_handle* handle) {
     DfuStatus status{};
     dfuGetStatus(handle, &status);
     if (status.bState != kDfuStateDnBusy) return -1;

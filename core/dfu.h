@@ -65,6 +65,9 @@ int dfuControlIn(libusb_device_handle* handle, uint8_t request, uint16_t value, 
 // status must be dfuDNBUSY, then the busy wait decides. Returns 0, -1, or the
 // transfer result when it was neither `length` nor 0.
 int dfuSendCommand(libusb_device_handle* handle, unsigned char* bytes, uint16_t length);
+// After a DfuSe command or data block: the next status must be dfuDNBUSY, then
+// the busy wait gives the board's verdict.
+int awaitBusyVerdict(libusb_device_handle* handle);
 
 // Opens, claims interface 0 and selects alternate setting 0. 0 on success.
 int openTarget(libusb_device* device, DeviceHandle& handle);

@@ -54,12 +54,7 @@ int erasePages(Stm32Context* context, libusb_device_handle* handle, int32_t page
 int dfuMassErase(libusb_device_handle* handle) {
     if (dfuEnsureIdle(handle) != 0) return -1;
     unsigned char command[1] = {kEraseCommand};
-    int sent = stm32::dfuControlOut(handle, stm32::kDfuDnload, 0, command, 1);
-    if (sent != 1 && sent != 0) return sent;
-    DfuStatus status{};
-    dfuGetStatus(handle, &status);
-    if (status.bState != stm32::kDfuStateDnBusy) return -1;
-    return waitWhileDeviceIsBusy(handle, &status);
+    return stm32::dfuSendCommand(handle, command, sizeof command);
 }
 
 int dfuWriteMemory(libusb_device_handle* handle, uint16_t blockNumber, const uint8_t* data, int32_t length) {
@@ -71,10 +66,7 @@ int dfuWriteMemory(libusb_device_handle* handle, uint16_t blockNumber, const uin
     int sent = stm32::dfuControlOut(handle, stm32::kDfuDnload, blockNumber, sendLength > 0 ? bytes : nullptr,
                                     static_cast<uint16_t>(sendLength));
     if (sendLength == 0 || sent != sendLength) return sent;
-    DfuStatus status{};
-    dfuGetStatus(handle, &status);
-    if (status.bState != stm32::kDfuStateDnBusy) return -1;
-    return waitWhileDeviceIsBusy(handle, &status);
+    return stm32::awaitBusyVerdict(handle);
 }
 
 int writePages(Stm32Context* context, libusb_device_handle* handle, int32_t blockCount, uint32_t firstAddress,

@@ -183,12 +183,23 @@ int findAltSettingName(const char* prefix, libusb_device* device, const libusb_d
     return 0;
 }
 
-bool readFlashLayout(libusb_device* device, const libusb_device_descriptor* descriptor, libusb_device_handle* open,
-                     FlashLayout* out) {
+// The length of the "@Internal Flash" name (0 when there is none); *parsed
+// tells whether its layout reads. The whole name is parsed: a long layout's
+// later segments lie past the 99-character copy.
+int findFlashLayout(libusb_device* device, const libusb_device_descriptor* descriptor, libusb_device_handle* open,
+                    FlashLayout* out, bool* parsed) {
     char name[kLayoutNameSize] = {};
     std::string full;
-    if (findAltSettingName("@Internal Flash", device, descriptor, name, open, &full) == 0) return false;
-    return parseFlashLayout(full.c_str(), out);
+    int found = findAltSettingName("@Internal Flash", device, descriptor, name, open, &full);
+    *parsed = found != 0 && parseFlashLayout(full.c_str(), out);
+    return found;
+}
+
+bool readFlashLayout(libusb_device* device, const libusb_device_descriptor* descriptor, libusb_device_handle* open,
+                     FlashLayout* out) {
+    bool parsed = false;
+    findFlashLayout(device, descriptor, open, out, &parsed);
+    return parsed;
 }
 
 } // namespace stm32
@@ -209,11 +220,10 @@ extern "C" int32_t stm32GetFlashInfo(Stm32Context* /*context*/, int32_t targetIn
     libusb_device_descriptor descriptor{};
     if (libusb_get_device_descriptor(device, &descriptor) != 0 || !stm32::isTargetDescriptor(descriptor)) return 0;
 
-    char name[stm32::kLayoutNameSize] = {};
-    std::string full; // parsed whole: a long layout's later segments lie past the 99-character copy
-    int found = stm32::findAltSettingName("@Internal Flash", device, &descriptor, name, nullptr, &full);
     stm32::FlashLayout layout;
-    if (found != 0 && info != nullptr && stm32::parseFlashLayout(full.c_str(), &layout)) {
+    bool parsed = false;
+    int found = stm32::findFlashLayout(device, &descriptor, nullptr, &layout, &parsed);
+    if (parsed && info != nullptr) {
         info->startAddress = layout.startAddress;
         info->flashSize = layout.totalSize;
         info->pageCount = layout.pageCount;
