@@ -431,27 +431,19 @@ static int32_t nonNegative(NSInteger value)
                      length:(int32_t)imageLength
 {
     int32_t offset = optionsValid ? optionOffset : 0;
-    Stm32Context *context = stm32Init();
-    if (context != NULL) {
-        stm32SetBuffer(context, flashBuffer, bufferSize, imageBuffer, imageLength);
-        stm32RegisterLogCallback(context, (STM_BRIDGE void *)self, appendLog);
-        int32_t n = stm32GetDeviceCount();
-        if (n > 0) {
-            int32_t target = [self chosenTargetAmong:n context:context];
-            double started = wallClockSeconds();
-            int32_t result = stm32Command(context, target, (uint32_t)flashBaseAddress, (uint32_t)offset, 0,
-                                          STM32_CMD_UPLOAD);
-            double ended = wallClockSeconds();
-            if (result == STM32_RESULT_OK) {
-                [self logTotalTimeFrom:started to:ended];
-                if (optionsStartTerminal) {
-                    dispatch_async(dispatch_get_main_queue(), ^{
-                        [terminal show:target];
-                    });
-                }
-            }
-        }
-        stm32Exit(context);
+    int32_t target = -1;
+    int32_t result = [self runCommand:STM32_CMD_UPLOAD
+                                flash:flashBuffer
+                                image:imageBuffer
+                           bufferSize:bufferSize
+                          imageLength:imageLength
+                               offset:offset
+                                 size:0
+                               target:&target];
+    if (result == STM32_RESULT_OK && optionsStartTerminal) {
+        dispatch_async(dispatch_get_main_queue(), ^{
+            [terminal show:target];
+        });
     }
     free(flashBuffer);
     free(imageBuffer);
@@ -504,18 +496,40 @@ static int32_t nonNegative(NSInteger value)
              offset:(int32_t)offset
                size:(int32_t)size
 {
+    int32_t target = -1;
+    return [self runCommand:STM32_CMD_DOWNLOAD
+                      flash:flashBuffer
+                      image:imageBuffer
+                 bufferSize:bufferSize
+                imageLength:0
+                     offset:offset
+                       size:size
+                     target:&target];
+}
+
+// One core command on the chosen target with a context of its own, timed;
+// answers the core's result, or 8 when it did not run (no context, no board).
+- (int32_t)runCommand:(uint32_t)command
+                flash:(uint8_t *)flashBuffer
+                image:(uint8_t *)imageBuffer
+           bufferSize:(int32_t)bufferSize
+          imageLength:(int32_t)imageLength
+               offset:(int32_t)offset
+                 size:(int32_t)size
+               target:(int32_t *)target
+{
     int32_t result = 8;
     Stm32Context *context = stm32Init();
     if (context == NULL) {
         return result;
     }
-    stm32SetBuffer(context, flashBuffer, bufferSize, imageBuffer, 0);
+    stm32SetBuffer(context, flashBuffer, bufferSize, imageBuffer, imageLength);
     stm32RegisterLogCallback(context, (STM_BRIDGE void *)self, appendLog);
     int32_t n = stm32GetDeviceCount();
     if (n > 0) {
-        int32_t target = [self chosenTargetAmong:n context:context];
+        *target = [self chosenTargetAmong:n context:context];
         double started = wallClockSeconds();
-        result = stm32Command(context, target, (uint32_t)flashBaseAddress, (uint32_t)offset, size, STM32_CMD_DOWNLOAD);
+        result = stm32Command(context, *target, (uint32_t)flashBaseAddress, (uint32_t)offset, size, command);
         double ended = wallClockSeconds();
         if (result == STM32_RESULT_OK) {
             [self logTotalTimeFrom:started to:ended];
