@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "stm32.h"
+
 namespace cli {
 
 namespace {
@@ -167,7 +169,8 @@ std::string usageText(const std::string& programName)
     const std::string& name = programName;
     std::string text;
     text += name + ": <file>\n";
-    text += "Version 1.1.1\n";
+    text += "Version " + std::to_string(STM32_VERSION_MAJOR) + "." + std::to_string(STM32_VERSION_MINOR) + "." +
+            std::to_string(STM32_VERSION_PATCH) + "\n";
     text += "Options:\n";
     text += "-l list connected STM32 USB-targets\n";
     text += "-u upload image to target device\n";
