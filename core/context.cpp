@@ -20,10 +20,22 @@ extern "C" void stm32SetBuffer(Stm32Context* context, uint8_t* flashBuffer, int3
     context->flashBufferSize = flashBufferSize;
     context->image = image;
     context->imageLength = imageLength;
+    context->imageRanges = nullptr; // a new image is whole until its ranges are lent
+    context->imageRangeCount = 0;
     // The image is a full flash picture whose tail reads as erased flash.
     if (image != nullptr && imageLength >= 0 && imageLength < flashBufferSize) {
         std::memset(image + imageLength, 0xFF, static_cast<size_t>(flashBufferSize - imageLength));
     }
+}
+
+extern "C" void stm32SetUploadFlags(Stm32Context* context, uint32_t flags) {
+    if (context != nullptr) context->uploadFlags = flags;
+}
+
+extern "C" void stm32SetImageRanges(Stm32Context* context, const Stm32ByteRange* ranges, int32_t count) {
+    if (context == nullptr) return;
+    context->imageRanges = count > 0 ? ranges : nullptr;
+    context->imageRangeCount = count > 0 && ranges != nullptr ? count : 0;
 }
 
 extern "C" void stm32RegisterLogCallback(Stm32Context* context, void* userData, Stm32LogCallback callback) {

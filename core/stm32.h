@@ -43,8 +43,21 @@ enum {
     STM32_RESULT_ERASE_ERROR = 4,
     STM32_RESULT_VERIFY_ERROR = 5,
     STM32_RESULT_OPEN_ERROR = 6,    /* open, claim or alternate setting */
-    STM32_RESULT_INVALID_OFFSET = 7 /* "Invalid offset." */
+    STM32_RESULT_INVALID_OFFSET = 7, /* "Invalid offset." */
+    STM32_RESULT_READ_PROTECTED = 8  /* the board's flash is read-protected (RDP level 1) */
 };
+
+/* Upload flags of stm32SetUploadFlags; 0 is the classic upload. */
+enum {
+    STM32_UPLOAD_SKIP_UNCHANGED = 1, /* leave physical pages that already hold the right bytes alone */
+    STM32_UPLOAD_NO_START = 2        /* program and verify, then stay in DFU mode */
+};
+
+/* Byte range [begin, end) as positions in the image buffer. */
+typedef struct Stm32ByteRange {
+    uint32_t begin;
+    uint32_t end;
+} Stm32ByteRange;
 
 /*
  * Log sink. continuation 1: a piece of a growing line (heading or dot);
@@ -63,6 +76,9 @@ typedef struct Stm32Context {
     Stm32LogCallback logCallback;
     int32_t logLineLength;
     char logLine[STM32_LOG_LINE_SIZE];
+    uint32_t uploadFlags;               /* STM32_UPLOAD_ flags */
+    const Stm32ByteRange *imageRanges;  /* bytes of the image the file defines; null: all of imageLength */
+    int32_t imageRangeCount;
 } Stm32Context;
 
 /*
@@ -84,6 +100,45 @@ void stm32Exit(Stm32Context *context);
 void stm32SetBuffer(Stm32Context *context, uint8_t *flashBuffer, int32_t flashBufferSize, uint8_t *image,
                     int32_t imageLength);
 void stm32RegisterLogCallback(Stm32Context *context, void *userData, Stm32LogCallback callback);
+
+/* Upload flags (STM32_UPLOAD_*), kept until changed. */
+void stm32SetUploadFlags(Stm32Context *context, uint32_t flags);
+
+/*
+ * Lends the ranges of the image that its file defines (sorted, not
+ * overlapping, inside the image length). An upload then erases and writes
+ * only the pages that hold defined bytes and keeps every other byte of flash.
+ * Null or count 0: the whole image length is defined (a raw binary). The
+ * caller keeps the array alive until the command returns; stm32SetBuffer
+ * resets it to null.
+ */
+void stm32SetImageRanges(Stm32Context *context, const Stm32ByteRange *ranges, int32_t count);
+
+/*
+ * Debug trace: one line per DFU request and reply, with a time stamp, the
+ * DFU state and status and what the engine decided. Process-wide. A null
+ * callback turns it off, except that STM32_DEBUG=1 in the environment sends
+ * the lines to standard error.
+ */
+typedef void (*Stm32TraceCallback)(void *userData, const char *line);
+void stm32SetTraceCallback(Stm32TraceCallback callback, void *userData);
+
+/* What -l -v shows of one target. Strings are NUL-terminated, cut to fit. */
+typedef struct Stm32DeviceDetails {
+    char serial[64];
+    char product[128];
+    char layout[256];     /* the "@Internal Flash" alternate-setting name, or empty */
+    uint16_t bcdDevice;
+    int32_t transferSize; /* wTransferSize of the DFU functional descriptor, 0 if none */
+} Stm32DeviceDetails;
+/* Non-zero when the target at targetIndex was read. */
+int32_t stm32GetDeviceDetails(Stm32Context *context, int32_t targetIndex, Stm32DeviceDetails *details);
+
+/*
+ * Removes read protection with the DfuSe Read Unprotect command: the board
+ * mass-erases its whole flash and resets. Returns an STM32_RESULT_ code.
+ */
+int32_t stm32Unprotect(Stm32Context *context, int32_t targetIndex);
 
 /* Enumeration: target indices are positions in the libusb device list. */
 int32_t stm32GetDeviceCount(void);
