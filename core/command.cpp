@@ -10,6 +10,7 @@
 #include "layout.h"
 #include "log.h"
 #include "stm32.h"
+#include "upload_plan.h"
 #include "usb_holders.h"
 
 namespace {
@@ -36,8 +37,13 @@ public:
 private:
     bool selectTarget(int32_t targetIndex);
     int32_t list();
-    int32_t upload();
-    int32_t uploadSteps();
+    int32_t program();
+    int32_t programSteps();
+    bool imageFits() const;
+    bool massEraseAllowed() const;
+    int readRuns(const stm32::RangeList& runs);
+    int32_t eraseAndWrite(const stm32::WritePlan& plan);
+    bool verify(const stm32::RangeList& defined, bool sparse, bool* differs);
     int32_t download();
     int32_t downloadSteps();
     int32_t erase();
@@ -50,7 +56,7 @@ private:
     int readRun(Range run, uint8_t* buffer);
     int readToBufferStart(uint64_t offset, uint64_t length);
     int writeRun(Stm32Context* progress, Range run, const uint8_t* buffer);
-    bool reportDifferences(uint64_t length);
+    bool reportDifferences(const uint8_t* flash, const stm32::RangeList& defined);
     void startProgram(uint32_t jumpAddress);
 
     uint64_t flashSize() const { return ctx_->flashBufferSize > 0 ? static_cast<uint64_t>(ctx_->flashBufferSize) : 0; }
@@ -96,7 +102,7 @@ int32_t Engine::run(int32_t targetIndex, uint32_t command) {
     }
     block_ = static_cast<uint32_t>(info.wTransferSize);
     switch (command) {
-    case STM32_CMD_UPLOAD: return upload();
+    case STM32_CMD_UPLOAD: return program();
     case STM32_CMD_DOWNLOAD: return download();
     default: return erase();
     }
@@ -175,34 +181,52 @@ uint32_t Engine::readJumpAddress() {
     return littleEndianWord(first.data() + 4);
 }
 
-int32_t Engine::upload() {
-    int32_t result = uploadSteps();
+int32_t Engine::program() {
+    int32_t result = programSteps();
     handle_.reset();
     logLine(ctx_, result == STM32_RESULT_OK ? "OK." : "Error while flashing STM32.");
     return result;
 }
 
-int32_t Engine::uploadSteps() {
+bool Engine::imageFits() const {
     const int64_t imageLength = ctx_->imageLength;
-    if (ctx_->image == nullptr || ctx_->flashBuffer == nullptr || imageLength < 0 ||
-        offset_ + static_cast<uint64_t>(imageLength) > usable() ||
-        flashStart_ + offset_ + static_cast<uint64_t>(imageLength) > 0x100000000ULL) {
+    return ctx_->image != nullptr && ctx_->flashBuffer != nullptr && imageLength >= 0 &&
+           offset_ + static_cast<uint64_t>(imageLength) <= usable() &&
+           flashStart_ + offset_ + static_cast<uint64_t>(imageLength) <= 0x100000000ULL;
+}
+
+// Mass erase wipes the whole part: only when our buffer is the whole part.
+bool Engine::massEraseAllowed() const {
+    return !haveLayout_ ||
+           (layout_.startAddress == flashStart_ && static_cast<uint64_t>(layout_.totalSize) <= usable());
+}
+
+int32_t Engine::programSteps() {
+    if (!imageFits()) {
         logLine(ctx_, "Invalid offset.");
         return STM32_RESULT_INVALID_OFFSET;
     }
-    if (imageLength == 0) {
+    const uint64_t length = static_cast<uint64_t>(ctx_->imageLength);
+    stm32::RangeList defined;
+    if (!stm32::definedImageRanges(ctx_->imageRanges, ctx_->imageRangeCount, length, &defined)) {
+        logLine(ctx_, "Image ranges lie outside the image.");
+        return STM32_RESULT_INVALID_OFFSET;
+    }
+    if (defined.empty()) {
         logLine(ctx_, "Image is empty.");
         return STM32_RESULT_INVALID_OFFSET;
     }
-    const uint64_t length = static_cast<uint64_t>(imageLength);
+    // Ranges that cover the whole image make it a raw one.
+    const bool sparse = !(defined.size() == 1 && defined[0] == Range{0, length});
     if (!openAndReadLayout()) return STM32_RESULT_OPEN_ERROR;
     stm32::PageMap map = pageMap();
-    // Mass erase wipes the whole part: only when our buffer is the whole part.
-    bool wholeFlash = stm32::useWholeFlashMode(offset_, length, flashSize()) &&
-                      (!haveLayout_ || (layout_.startAddress == flashStart_ &&
-                                        static_cast<uint64_t>(layout_.totalSize) <= usable()));
-    Range run = wholeFlash ? Range{0, usable()} : map.widen({offset_, offset_ + length});
-    if (!runIsWholePages(run)) {
+    stm32::UploadSettings settings;
+    settings.flashSize = flashSize();
+    settings.offset = offset_;
+    settings.skipUnchanged = (ctx_->uploadFlags & STM32_UPLOAD_SKIP_UNCHANGED) != 0;
+    settings.massEraseAllowed = massEraseAllowed();
+    stm32::UploadPlanner planner(map, stm32::shifted(defined, offset_), settings);
+    if (!planner.pagesInsideFlash()) {
         logLine(ctx_, "Invalid offset.");
         return STM32_RESULT_INVALID_OFFSET;
     }
@@ -210,63 +234,95 @@ int32_t Engine::uploadSteps() {
     if (offset_ != 0) logLine(ctx_, "Address: 0x%08X", address(offset_));
     logLine(ctx_, "Reading flash.");
     uint32_t jumpAddress = kNoJumpAddress;
-    if (offset_ >= 8) jumpAddress = readJumpAddress();
+    // Without its own reset vector a sparse image keeps the resident one.
+    if (offset_ >= 8 || (sparse && !stm32::covers(defined, {4, 8}))) jumpAddress = readJumpAddress();
 
-    uint8_t* buffer = ctx_->flashBuffer;
-    int rc = 0;
-    if (wholeFlash) {
-        uint64_t flashBlocks = usable() / block_;
-        uint64_t tailBlocks = std::min((flashSize() - length) / block_ + 1, flashBlocks);
-        uint64_t tailStart = (flashBlocks - tailBlocks) * block_;
-        rc = readRun({tailStart, usable()}, buffer + tailStart);
-    } else {
-        rc = readRun(run, buffer + run.begin);
-    }
-    if (rc != 0) return STM32_RESULT_READ_ERROR;
-    std::memcpy(buffer + offset_, ctx_->image, length);
+    if (readRuns(planner.reads()) != 0) return STM32_RESULT_READ_ERROR;
+    stm32::WritePlan plan = planner.decide(ctx_->flashBuffer, ctx_->image);
+    if (settings.skipUnchanged) logLine(ctx_, "Skipped %u of %u pages (unchanged).", plan.skippedPages, plan.pages);
+    if (readRuns(plan.moreReads) != 0) return STM32_RESULT_READ_ERROR;
+    for (const Range& r : defined) std::memcpy(ctx_->flashBuffer + offset_ + r.begin, ctx_->image + r.begin, r.length());
 
-    stm32::logProgress(ctx_, "Erasing pages.");
-    rc = wholeFlash ? dfuMassErase(handle_.get()) : stm32::eraseAddresses(ctx_, handle_.get(), map.pageAddresses(run));
-    stm32::logEndProgress(ctx_);
-    if (rc != 0) return STM32_RESULT_ERASE_ERROR;
-
-    stm32::logProgress(ctx_, "Writing pages.");
-    rc = writeRun(ctx_, run, buffer + run.begin);
-    stm32::logEndProgress(ctx_);
-    if (rc != 0) return STM32_RESULT_WRITE_ERROR;
+    int32_t result = eraseAndWrite(plan);
+    if (result != STM32_RESULT_OK) return result;
 
     logLine(ctx_, "Verifying.");
-    if (readToBufferStart(offset_, length) != 0) {
+    bool differs = false;
+    if (!verify(defined, sparse, &differs)) {
         logLine(ctx_, "Error while reading flash memory.");
         return STM32_RESULT_READ_ERROR;
     }
-    if (reportDifferences(length)) return STM32_RESULT_VERIFY_ERROR;
+    if (differs) return STM32_RESULT_VERIFY_ERROR;
     startProgram(jumpAddress != kNoJumpAddress ? jumpAddress : littleEndianWord(ctx_->image + 4));
     return STM32_RESULT_OK;
 }
 
+int Engine::readRuns(const stm32::RangeList& runs) {
+    for (const Range& run : runs) {
+        int rc = readRun(run, ctx_->flashBuffer + run.begin);
+        if (rc != 0) return rc;
+    }
+    return 0;
+}
+
+int32_t Engine::eraseAndWrite(const stm32::WritePlan& plan) {
+    stm32::logProgress(ctx_, "Erasing pages.");
+    int rc = 0;
+    if (plan.massErase) {
+        rc = dfuMassErase(handle_.get());
+    } else if (!plan.eraseAddresses.empty()) {
+        rc = stm32::eraseAddresses(ctx_, handle_.get(), plan.eraseAddresses);
+    }
+    stm32::logEndProgress(ctx_);
+    if (rc != 0) return STM32_RESULT_ERASE_ERROR;
+
+    stm32::logProgress(ctx_, "Writing pages.");
+    for (const Range& run : plan.writes) {
+        rc = writeRun(ctx_, run, ctx_->flashBuffer + run.begin);
+        if (rc != 0) break;
+    }
+    stm32::logEndProgress(ctx_);
+    return rc == 0 ? STM32_RESULT_OK : STM32_RESULT_WRITE_ERROR;
+}
+
+// Reads back what the image defines and reports the differences. A raw image
+// is read from its offset into the flash buffer's start; a sparse one only in
+// the blocks holding its bytes, each at its own offset.
+bool Engine::verify(const stm32::RangeList& defined, bool sparse, bool* differs) {
+    if (!sparse) {
+        if (readToBufferStart(offset_, defined[0].end) != 0) return false;
+        *differs = reportDifferences(ctx_->flashBuffer, defined);
+        return true;
+    }
+    if (readRuns(stm32::blocksHolding(stm32::shifted(defined, offset_), block_, usable())) != 0) return false;
+    *differs = reportDifferences(ctx_->flashBuffer + offset_, defined);
+    return true;
+}
+
 // Every difference counts; at most three lines per block are shown.
-bool Engine::reportDifferences(uint64_t length) {
-    const uint8_t* flash = ctx_->flashBuffer;
+bool Engine::reportDifferences(const uint8_t* flash, const stm32::RangeList& defined) {
     const uint8_t* image = ctx_->image;
     bool any = false;
     int64_t previousPage = -1;
     int linesForPage = 0;
-    for (uint64_t i = 0; i < length; ++i) {
-        if (flash[i] == image[i]) continue;
-        if (!any) {
-            logLine(ctx_, "Error at");
-            logLine(ctx_, "[page] Address firmware (flash)");
-            any = true;
-        }
-        int64_t page = static_cast<int64_t>((offset_ + i) / block_ + 1);
-        if (page != previousPage) {
-            previousPage = page;
-            linesForPage = 0;
-        }
-        if (linesForPage < kDiffLinesPerBlock) {
-            logLine(ctx_, "[%04d] %08X: %02X (%02X)", static_cast<int>(page), address(offset_ + i), image[i], flash[i]);
-            ++linesForPage;
+    for (const Range& r : defined) {
+        for (uint64_t i = r.begin; i < r.end; ++i) {
+            if (flash[i] == image[i]) continue;
+            if (!any) {
+                logLine(ctx_, "Error at");
+                logLine(ctx_, "[page] Address firmware (flash)");
+                any = true;
+            }
+            int64_t page = static_cast<int64_t>((offset_ + i) / block_ + 1);
+            if (page != previousPage) {
+                previousPage = page;
+                linesForPage = 0;
+            }
+            if (linesForPage < kDiffLinesPerBlock) {
+                logLine(ctx_, "[%04d] %08X: %02X (%02X)", static_cast<int>(page), address(offset_ + i), image[i],
+                        flash[i]);
+                ++linesForPage;
+            }
         }
     }
     return any;
