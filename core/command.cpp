@@ -41,6 +41,9 @@ private:
     int32_t programSteps();
     bool imageFits() const;
     bool massEraseAllowed() const;
+    bool definedBytes(stm32::RangeList* defined);
+    stm32::UploadSettings uploadSettings() const;
+    void copyDefinedBytes(const stm32::RangeList& defined);
     int readRuns(const stm32::RangeList& runs);
     int32_t eraseAndWrite(const stm32::WritePlan& plan);
     bool verify(const stm32::RangeList& defined, bool sparse, bool* differs);
@@ -201,30 +204,45 @@ bool Engine::massEraseAllowed() const {
            (layout_.startAddress == flashStart_ && static_cast<uint64_t>(layout_.totalSize) <= usable());
 }
 
-int32_t Engine::programSteps() {
-    if (!imageFits()) {
-        logLine(ctx_, "Invalid offset.");
-        return STM32_RESULT_INVALID_OFFSET;
-    }
+// The image positions to program; logs why there are none.
+bool Engine::definedBytes(stm32::RangeList* defined) {
     const uint64_t length = static_cast<uint64_t>(ctx_->imageLength);
-    stm32::RangeList defined;
-    if (!stm32::definedImageRanges(ctx_->imageRanges, ctx_->imageRangeCount, length, &defined)) {
+    if (!stm32::definedImageRanges(ctx_->imageRanges, ctx_->imageRangeCount, length, defined)) {
         logLine(ctx_, "Image ranges lie outside the image.");
-        return STM32_RESULT_INVALID_OFFSET;
+        return false;
     }
-    if (defined.empty()) {
+    if (defined->empty()) {
         logLine(ctx_, "Image is empty.");
-        return STM32_RESULT_INVALID_OFFSET;
+        return false;
     }
-    // Ranges that cover the whole image make it a raw one.
-    const bool sparse = !(defined.size() == 1 && defined[0] == Range{0, length});
-    if (!openAndReadLayout()) return STM32_RESULT_OPEN_ERROR;
-    stm32::PageMap map = pageMap();
+    return true;
+}
+
+stm32::UploadSettings Engine::uploadSettings() const {
     stm32::UploadSettings settings;
     settings.flashSize = flashSize();
     settings.offset = offset_;
     settings.skipUnchanged = (ctx_->uploadFlags & STM32_UPLOAD_SKIP_UNCHANGED) != 0;
     settings.massEraseAllowed = massEraseAllowed();
+    return settings;
+}
+
+void Engine::copyDefinedBytes(const stm32::RangeList& defined) {
+    for (const Range& r : defined) std::memcpy(ctx_->flashBuffer + offset_ + r.begin, ctx_->image + r.begin, r.length());
+}
+
+int32_t Engine::programSteps() {
+    if (!imageFits()) {
+        logLine(ctx_, "Invalid offset.");
+        return STM32_RESULT_INVALID_OFFSET;
+    }
+    stm32::RangeList defined;
+    if (!definedBytes(&defined)) return STM32_RESULT_INVALID_OFFSET;
+    // Ranges that cover the whole image make it a raw one.
+    const bool sparse = !(defined.size() == 1 && defined[0] == Range{0, static_cast<uint64_t>(ctx_->imageLength)});
+    if (!openAndReadLayout()) return STM32_RESULT_OPEN_ERROR;
+    const stm32::UploadSettings settings = uploadSettings();
+    stm32::PageMap map = pageMap();
     stm32::UploadPlanner planner(map, stm32::shifted(defined, offset_), settings);
     if (!planner.pagesInsideFlash()) {
         logLine(ctx_, "Invalid offset.");
@@ -241,7 +259,7 @@ int32_t Engine::programSteps() {
     stm32::WritePlan plan = planner.decide(ctx_->flashBuffer, ctx_->image);
     if (settings.skipUnchanged) logLine(ctx_, "Skipped %u of %u pages (unchanged).", plan.skippedPages, plan.pages);
     if (readRuns(plan.moreReads) != 0) return STM32_RESULT_READ_ERROR;
-    for (const Range& r : defined) std::memcpy(ctx_->flashBuffer + offset_ + r.begin, ctx_->image + r.begin, r.length());
+    copyDefinedBytes(defined);
 
     int32_t result = eraseAndWrite(plan);
     if (result != STM32_RESULT_OK) return result;
