@@ -151,6 +151,7 @@ TEST_F(SparseUploadTest, ApplicationBehindABootloaderKeepsTheBootloader) {
 TEST_F(SparseUploadTest, EightyBytesHighInAFullBoardEraseOneSector) {
     auto& board = addBoard(Profile::F4);
     board.fillFlashPattern(22);
+    board.write(kFlash, {0x00, 0x50, 0x00, 0x20, 0x01, 0x01, 0x00, 0x08}); // the resident program's vectors
     auto before = board.flash();
     std::vector<uint8_t> bytes(0xE0050, 0xFF);
     auto record = patternBytes(80, 23);
