@@ -153,7 +153,6 @@ private:
     void beginProgress(const char* heading);
     void endProgress();
     void logNotes();
-    void logOpenHint(int libusbError);
 
     uint64_t flashSize() const { return ctx_->flashBufferSize > 0 ? static_cast<uint64_t>(ctx_->flashBufferSize) : 0; }
     uint64_t usable() const { return flashSize() / block_ * block_; }
@@ -232,7 +231,7 @@ int32_t Engine::list() {
 bool Engine::openAndReadLayout() {
     int rc = stm32::openTarget(device_, handle_);
     if (rc != 0) {
-        logOpenHint(rc);
+        stm32::logOpenHint(ctx_, rc);
         return false;
     }
     haveLayout_ = stm32::readFlashLayout(device_, &descriptor_, handle_.get(), &layout_);
@@ -251,36 +250,6 @@ void Engine::learnRomBehaviour() {
     stm32::trace("decide", "ROM bcdDevice=0x%04X transfer=%u: %s%s", descriptor_.bcdDevice, block_,
                  known.family != nullptr ? known.family : "no known quirks",
                  known.holdsStatus ? ", holds status requests: polling without waiting" : "");
-}
-
-// One hint from the libusb error, so that the user knows what to change.
-void Engine::logOpenHint(int libusbError) {
-    switch (libusbError) {
-    case LIBUSB_ERROR_ACCESS:
-#if defined(__linux__)
-        logLine(ctx_, "Access to the board was denied: install the udev rule (sudo install -m 644 "
-                      "dist/linux/60-stm32-dfu.rules /etc/udev/rules.d/ && sudo udevadm control --reload-rules && "
-                      "sudo udevadm trigger --attr-match=idVendor=0483).");
-#else
-        logLine(ctx_, "Access to the board was denied: another program may hold it, or this user may not open it.");
-#endif
-        break;
-    case LIBUSB_ERROR_NOT_SUPPORTED:
-    case LIBUSB_ERROR_NOT_FOUND:
-#if defined(_WIN32)
-        logLine(ctx_, "The board's driver cannot be used by libusb: bind WinUSB to \"STM32 BOOTLOADER\" "
-                      "(USB\\VID_0483&PID_DF11), for example with Zadig.");
-#else
-        logLine(ctx_, "The board cannot be opened through its driver (%s).", libusb_error_name(libusbError));
-#endif
-        break;
-    case LIBUSB_ERROR_BUSY:
-        logLine(ctx_, "The board is busy: another program holds it.");
-        break;
-    default:
-        logLine(ctx_, "The board could not be opened (%s).", libusb_error_name(libusbError));
-        break;
-    }
 }
 
 // Maps a failed step to its result; read protection and an address the board
