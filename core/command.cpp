@@ -115,7 +115,7 @@ using stm32::logLine;
 using stm32::Range;
 
 constexpr uint8_t kFunctionalDescriptorType = 0x21;
-constexpr int kDiffLinesPerBlock = 3;
+constexpr int kDiffLinesPerBlock = 3; // enough to see the pattern of a bad block without flooding the log
 
 uint32_t littleEndianWord(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
@@ -146,14 +146,14 @@ private:
     stm32::VectorTable readResidentVectorTable();
     int readRun(Range run, uint8_t* buffer);
     int readToBufferStart(uint64_t offset, uint64_t length);
-    int writeRun(Stm32Context* progress, Range run, const uint8_t* buffer);
+    enum class Dots { Shown, Hidden };
+    int writeRun(Range run, const uint8_t* buffer, Dots dots);
     bool reportDifferences(uint64_t length);
     void startProgram(const stm32::VectorTable& resident);
     int32_t failed(int32_t result);
     void beginProgress(const char* heading);
     void endProgress();
     void logNotes();
-    void logOpenHint(int libusbError);
 
     uint64_t flashSize() const { return ctx_->flashBufferSize > 0 ? static_cast<uint64_t>(ctx_->flashBufferSize) : 0; }
     uint64_t usable() const { return flashSize() / block_ * block_; }
@@ -232,7 +232,7 @@ int32_t Engine::list() {
 bool Engine::openAndReadLayout() {
     int rc = stm32::openTarget(device_, handle_);
     if (rc != 0) {
-        logOpenHint(rc);
+        stm32::logOpenHint(ctx_, rc);
         return false;
     }
     haveLayout_ = stm32::readFlashLayout(device_, &descriptor_, handle_.get(), &layout_);
@@ -253,36 +253,6 @@ void Engine::learnRomBehaviour() {
                  known.holdsStatus ? ", holds status requests: polling without waiting" : "");
 }
 
-// One hint from the libusb error, so that the user knows what to change.
-void Engine::logOpenHint(int libusbError) {
-    switch (libusbError) {
-    case LIBUSB_ERROR_ACCESS:
-#if defined(__linux__)
-        logLine(ctx_, "Access to the board was denied: install the udev rule (sudo install -m 644 "
-                      "dist/linux/60-stm32-dfu.rules /etc/udev/rules.d/ && sudo udevadm control --reload-rules && "
-                      "sudo udevadm trigger --attr-match=idVendor=0483).");
-#else
-        logLine(ctx_, "Access to the board was denied: another program may hold it, or this user may not open it.");
-#endif
-        break;
-    case LIBUSB_ERROR_NOT_SUPPORTED:
-    case LIBUSB_ERROR_NOT_FOUND:
-#if defined(_WIN32)
-        logLine(ctx_, "The board's driver cannot be used by libusb: bind WinUSB to \"STM32 BOOTLOADER\" "
-                      "(USB\\VID_0483&PID_DF11), for example with Zadig.");
-#else
-        logLine(ctx_, "The board cannot be opened through its driver (%s).", libusb_error_name(libusbError));
-#endif
-        break;
-    case LIBUSB_ERROR_BUSY:
-        logLine(ctx_, "The board is busy: another program holds it.");
-        break;
-    default:
-        logLine(ctx_, "The board could not be opened (%s).", libusb_error_name(libusbError));
-        break;
-    }
-}
-
 // Maps a failed step to its result; read protection and an address the board
 // refuses get a line that says so, since the bare closing line would mislead.
 int32_t Engine::failed(int32_t result) {
@@ -299,6 +269,8 @@ int32_t Engine::failed(int32_t result) {
     if (refused && cause.address >= flashStart_ && cause.address < announcedEnd) {
         logLine(ctx_, "The board refused address 0x%08X: its real flash may be smaller than its layout says.",
                 cause.address);
+    } else if (!cause.empty()) {
+        logLine(ctx_, "Cause: %s.", cause.describe().c_str());
     }
     return result;
 }
@@ -330,18 +302,21 @@ bool Engine::runIsWholePages(Range run) const {
 }
 
 int Engine::readRun(Range run, uint8_t* buffer) {
-    return readPages(handle_.get(), static_cast<int32_t>(run.length() / block_), address(run.begin), block_, buffer);
+    return readBlocks(handle_.get(), static_cast<int32_t>(run.length() / block_), address(run.begin), block_, buffer);
 }
 
-int Engine::writeRun(Stm32Context* progress, Range run, const uint8_t* buffer) {
-    return writePages(progress, handle_.get(), static_cast<int32_t>(run.length() / block_), address(run.begin),
-                      static_cast<int32_t>(block_), buffer);
+int Engine::writeRun(Range run, const uint8_t* buffer, Dots dots) {
+    const int32_t blocks = static_cast<int32_t>(run.length() / block_);
+    if (dots == Dots::Hidden) {
+        return writeBlocks(handle_.get(), blocks, address(run.begin), static_cast<int32_t>(block_), buffer);
+    }
+    return writeBlocks(ctx_, handle_.get(), blocks, address(run.begin), static_cast<int32_t>(block_), buffer);
 }
 
 // Reads length bytes at offset into the flash buffer from its first byte.
 int Engine::readToBufferStart(uint64_t offset, uint64_t length) {
     stm32::ReadPlan plan = stm32::planRead(offset, length, block_, usable());
-    int rc = readPages(handle_.get(), static_cast<int32_t>(plan.blockCount), address(plan.readOffset), block_,
+    int rc = readBlocks(handle_.get(), static_cast<int32_t>(plan.blockCount), address(plan.readOffset), block_,
                        ctx_->flashBuffer);
     if (rc == 0 && plan.skip != 0) std::memmove(ctx_->flashBuffer, ctx_->flashBuffer + plan.skip, length);
     return rc;
@@ -350,7 +325,7 @@ int Engine::readToBufferStart(uint64_t offset, uint64_t length) {
 stm32::VectorTable Engine::readResidentVectorTable() {
     std::vector<uint8_t> first(block_);
     // A failed read gives no table: its bytes are not the resident program.
-    if (readPages(handle_.get(), 1, flashStart_, block_, first.data()) != 0) {
+    if (readBlocks(handle_.get(), 1, flashStart_, block_, first.data()) != 0) {
         session_.clearFailure();
         return stm32::VectorTable{};
     }
@@ -374,7 +349,7 @@ int32_t Engine::uploadSteps() {
     }
     if (imageLength == 0) {
         logLine(ctx_, "Image is empty.");
-        return STM32_RESULT_INVALID_OFFSET;
+        return STM32_RESULT_EMPTY_IMAGE;
     }
     const uint64_t length = static_cast<uint64_t>(imageLength);
     if (!openAndReadLayout()) return STM32_RESULT_OPEN_ERROR;
@@ -414,7 +389,7 @@ int32_t Engine::uploadSteps() {
     endProgress();
 
     beginProgress("Writing pages.");
-    rc = writeRun(ctx_, run, buffer + run.begin);
+    rc = writeRun(run, buffer + run.begin, Dots::Shown);
     if (rc != 0) return failed(STM32_RESULT_WRITE_ERROR);
     endProgress();
 
@@ -443,6 +418,7 @@ bool Engine::reportDifferences(uint64_t length) {
             logLine(ctx_, "[page] Address firmware (flash)");
             any = true;
         }
+        // "Page" here means transfer block, counted from 1 at flash start, as users know the report.
         int64_t page = static_cast<int64_t>((offset_ + i) / block_ + 1);
         if (page != previousPage) {
             previousPage = page;
@@ -499,6 +475,7 @@ int32_t Engine::download() {
 
 int32_t Engine::downloadSteps() {
     if (offset_ != 0 || static_cast<int64_t>(size_) < static_cast<int64_t>(ctx_->flashBufferSize)) {
+        // Size 0 (the whole flash) is shown as given: the lines echo the request.
         logLine(ctx_, "Address: 0x%08X", address(offset_));
         logLine(ctx_, "Size: %d", size_);
     }
@@ -570,7 +547,7 @@ int32_t Engine::eraseRange(Range range) {
               keep.begin() + static_cast<std::ptrdiff_t>(range.end - run.begin), 0xFF);
     if (stm32::eraseAddresses(ctx_, handle_.get(), map.pageAddresses(run)) != 0) return STM32_RESULT_ERASE_ERROR;
     // All-0xFF blocks cost no transfer, so the whole run is handed over.
-    if ((head.length() != 0 || tail.length() != 0) && writeRun(nullptr, run, keep.data()) != 0) {
+    if ((head.length() != 0 || tail.length() != 0) && writeRun(run, keep.data(), Dots::Hidden) != 0) {
         return STM32_RESULT_WRITE_ERROR;
     }
     return STM32_RESULT_OK;
@@ -587,7 +564,7 @@ extern "C" int32_t stm32Command(Stm32Context* context, int32_t targetIndex, uint
     } catch (const std::bad_alloc&) {
         context->logLineLength = 0;
         logLine(context, "Out of memory.");
-        return STM32_RESULT_NO_TARGET;
+        return STM32_RESULT_OUT_OF_MEMORY;
     } catch (...) {
         context->logLineLength = 0;
         return STM32_RESULT_NO_TARGET;

@@ -201,7 +201,8 @@ TEST_F(RomProfile, OpenFailuresKeepResultSixAndGiveOneHint) {
         bus->setUsbAccess(board, c.access);
         lend(board, {});
         EXPECT_EQ(command(board, STM32_CMD_DOWNLOAD, 0, 0x800), STM32_RESULT_OPEN_ERROR);
-        EXPECT_EQ(transcript(), (Lines{"Address: 0x08000000", "Size: 2048", c.hint, "Error while reading STM32 flash."}));
+        EXPECT_EQ(transcript(),
+                  (Lines{"Address: 0x08000000", "Size: 2048", c.hint, "Error while reading STM32 flash."}));
     }
 }
 
