@@ -49,13 +49,15 @@ struct Options {
     double timeScale = 1.0;
     int runs = 3;
     double budgetSeconds = 20; // no further runs of a job once its runs took this long
+    std::vector<std::string> jobs; // names of the jobs to run; empty: all
     std::string output;
     std::string workDir;
 };
 
 const char kUsage[] =
     "usage: stm32-bench [--boards f1,f4,h7] [--time-scale X] [--runs N] [--budget SECONDS]\n"
-    "                   [--stm32cmd PATH] [--dfu-util PATH|none] [--output FILE] [--work DIR]\n";
+    "                   [--stm32cmd PATH] [--dfu-util PATH|none] [--jobs NAME,...] [--output FILE]\n"
+    "                   [--work DIR]\n";
 
 bool parseBoards(const std::string& list, std::vector<vboard::Profile>& boards) {
     boards.clear();
@@ -94,6 +96,10 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.stm32cmd = value;
         } else if (arg == "--dfu-util") {
             options.dfuUtil = value == "none" ? "" : value;
+        } else if (arg == "--jobs") {
+            std::istringstream names(value);
+            std::string name;
+            while (std::getline(names, name, ',')) options.jobs.push_back(name);
         } else if (arg == "--output") {
             options.output = value;
         } else if (arg == "--work") {
@@ -328,6 +334,8 @@ int main(int argc, char** argv) {
                      static_cast<unsigned long long>(flashSize / 1024));
         for (const Job& job : bench::makeJobs(flashStart, flashSize)) {
             if (job.skipUnchanged && !before.skipsUnchanged) continue;
+            if (!options.jobs.empty() && std::find(options.jobs.begin(), options.jobs.end(), job.name) == options.jobs.end())
+                continue;
             report.results.push_back(runJob(options, profile, job));
             const JobResult& result = report.results.back();
             if (!result.failure.empty()) {
