@@ -36,18 +36,41 @@ std::wstring widen(const std::string& utf8)
     return wide;
 }
 
-int openForWriting(const std::string& path)
+int openForWriting(const std::string& path, int flags)
 {
-    return _wopen(widen(path).c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_BINARY, _S_IREAD | _S_IWRITE);
+    return _wopen(widen(path).c_str(), flags | O_WRONLY | O_BINARY, _S_IREAD | _S_IWRITE);
 }
 using WriteCount = unsigned int;
 int writeSome(int fd, const uint8_t* bytes, uint32_t length) { return _write(fd, bytes, WriteCount{length}); }
 int closeFile(int fd) { return _close(fd); }
+int truncateFile(int fd) { return _chsize_s(fd, 0) == 0 ? 0 : -1; }
+int removeFile(const std::string& path) { return _wunlink(widen(path).c_str()); }
 #else
-int openForWriting(const std::string& path) { return open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_BINARY, 0666); }
+int openForWriting(const std::string& path, int flags) { return open(path.c_str(), flags | O_WRONLY | O_BINARY, 0666); }
 long writeSome(int fd, const uint8_t* bytes, uint32_t length) { return static_cast<long>(write(fd, bytes, length)); }
 int closeFile(int fd) { return close(fd); }
+int truncateFile(int fd) { return ftruncate(fd, 0); }
+int removeFile(const std::string& path) { return unlink(path.c_str()); }
 #endif
+
+// Writes all bytes; false with errno set.
+bool writeAll(int fd, const uint8_t* bytes, uint32_t length)
+{
+    uint32_t written = 0;
+    while (written < length) {
+        const auto count = writeSome(fd, bytes + written, length - written);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (count == 0) {
+            errno = EIO;
+            return false;
+        }
+        written += static_cast<uint32_t>(count);
+    }
+    return true;
+}
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -137,45 +160,57 @@ bool isIntelHexName(const std::string& path)
     return extension == ".hex" || extension == ".HEX";
 }
 
-bool loadImageFile(const std::string& path, uint8_t* image, uint32_t capacity, uint32_t flashStart,
-                   uint32_t* loadedLength, std::FILE* errorStream)
+LoadStatus loadImageFile(const std::string& path, uint8_t* image, uint32_t capacity, uint32_t flashStart,
+                         uint32_t* loadedLength, std::FILE* errorStream)
 {
     FileHandle file(openFileForReading(path));
-    if (!file) return false;
-    const bool loaded = isIntelHexName(path)
-                            ? loadIntelHex(file.get(), image, capacity, flashStart, loadedLength, errorStream)
-                            // A binary longer than the flash is cut to the flash size.
-                            : readStart(file.get(), image, capacity, loadedLength);
+    if (!file) return LoadStatus::Failed;
+    bool loaded = false;
+    if (isIntelHexName(path)) {
+        loaded = loadIntelHex(file.get(), image, capacity, flashStart, loadedLength, errorStream);
+    } else {
+        loaded = readStart(file.get(), image, capacity, loadedLength);
+        // A binary longer than the flash is refused, never cut: half a program must not be flashed.
+        if (loaded && fileLength(file.get()) > static_cast<long>(capacity)) return LoadStatus::TooBig;
+    }
     // The caller reports errno; closing must not change it.
     const int savedError = errno;
     file.reset();
     errno = savedError;
-    return loaded;
+    return loaded ? LoadStatus::Loaded : LoadStatus::Failed;
 }
 
-bool writeDownloadFile(const std::string& path, const uint8_t* bytes, uint32_t length)
+DownloadFile::~DownloadFile()
 {
-    const int fd = openForWriting(path);
-    if (fd < 0) return false;
-    uint32_t written = 0;
-    while (written < length) {
-        const auto count = writeSome(fd, bytes + written, length - written);
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            const int savedError = errno;
-            closeFile(fd);
-            errno = savedError;
-            return false;
-        }
-        if (count == 0) {
-            closeFile(fd);
-            errno = EIO;
-            return false;
-        }
-        written += static_cast<uint32_t>(count);
+    if (fd_ >= 0) closeFile(fd_);
+    // Only an empty file of this run's making goes; a failed write keeps what it wrote.
+    if (created_ && !commitTried_) removeFile(path_);
+}
+
+bool DownloadFile::open(const std::string& path)
+{
+    path_ = path;
+    // O_EXCL tells whether this run creates the file; an existing one is opened as it is.
+    fd_ = openForWriting(path, O_CREAT | O_EXCL);
+    created_ = fd_ >= 0;
+    if (fd_ < 0 && errno == EEXIST) fd_ = openForWriting(path, 0);
+    return fd_ >= 0;
+}
+
+bool DownloadFile::commit(const uint8_t* bytes, uint32_t length)
+{
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
     }
+    commitTried_ = true;
+    bool written = truncateFile(fd_) == 0 && writeAll(fd_, bytes, length);
+    const int savedError = errno;
     // A failing close can be the first report of a write that did not land.
-    return closeFile(fd) == 0;
+    const bool closed = closeFile(fd_) == 0;
+    fd_ = -1;
+    if (!written) errno = savedError;
+    return written && closed;
 }
 
 } // namespace cli

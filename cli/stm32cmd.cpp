@@ -4,6 +4,7 @@
 #include "image_file.h"
 #include "options.h"
 #include "stm32.h"
+#include "targets.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -23,12 +24,22 @@ namespace {
 
 enum ExitStatus {
     kExitSuccess = 0,
+    kExitNoDevice = 1,
     kExitParameterError = 7,
     kExitSystemError = 8,
     kExitReadFileError = 11,
     kExitWriteFileError = 12,
     kExitFirmwareTooBig = 13,
+    kExitReadProtected = 14,
 };
+
+// Core results pass through as exit statuses, except where a core code
+// would collide with a status that already means something else.
+int exitStatusFor(int32_t result)
+{
+    if (result == STM32_RESULT_READ_PROTECTED) return kExitReadProtected;
+    return result;
+}
 
 struct ContextDeleter {
     void operator()(Stm32Context* context) const { stm32Exit(context); }
@@ -65,41 +76,67 @@ int showUsage(const std::string& programName, const std::string& errorText)
     return kExitParameterError;
 }
 
+// Text of the program's own, shown unless quiet (the library's log is silenced the same way).
+void say(const cli::CliOptions& options, const std::string& line)
+{
+    if (options.quiet) return;
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+}
+
 // What the run needs to know about the chosen target.
 struct Target {
-    int32_t index = -1;
+    cli::BoardEntry board;
     FlashInfo flash{};
 };
 
-// Steps up to the flash layout; returns 0 and fills target, or the exit status.
-int chooseTarget(Stm32Context* context, const cli::CliOptions& options, Target* target)
+std::string connectedSerials(const std::vector<cli::BoardEntry>& boards)
 {
-    const int32_t count = stm32GetDeviceCount();
-    if (count <= 0) {
+    std::string text;
+    for (const cli::BoardEntry& board : boards) {
+        text += text.empty() ? "" : ", ";
+        text += std::string("\"") + board.details.serial + "\" (-i " + std::to_string(board.choice) + ")";
+    }
+    return text;
+}
+
+// Picks the board of -S or -i; returns 0, or the exit status after its message.
+int chooseBoard(Stm32Context* context, const cli::CliOptions& options, cli::BoardEntry* chosen)
+{
+    // Details open every board; only a serial number needs them.
+    const std::vector<cli::BoardEntry> boards = cli::listBoards(context, options.serialGiven);
+    if (boards.empty()) {
         std::fputs("no device connected\n", stderr);
         return kExitSystemError;
     }
-    std::vector<int32_t> indices;
-    try {
-        indices.assign(static_cast<size_t>(count), -1);
-    } catch (const std::bad_alloc&) {
-        return kExitSystemError;
+    if (options.serialGiven) {
+        const int found = cli::findBySerial(boards, options.serial);
+        if (found < 0) {
+            std::fprintf(stderr, "no board with serial number \"%s\"; connected: %s\n", options.serial.c_str(),
+                         connectedSerials(boards).c_str());
+            return kExitParameterError;
+        }
+        *chosen = boards[static_cast<size_t>(found)];
+        return 0;
     }
-    stm32GetDeviceIndices(context, indices.data(), count);
+    const int32_t count = static_cast<int32_t>(boards.size());
     if (options.targetChoice < 0 || options.targetChoice >= count) {
         std::fprintf(stderr, "index %d out of range: %d target(s) connected (index 0 to %d)\n",
                      static_cast<int>(options.targetChoice), static_cast<int>(count), static_cast<int>(count - 1));
         return kExitParameterError;
     }
-    target->index = indices[static_cast<size_t>(options.targetChoice)];
-    if (target->index < 0) { // unplugged between counting and listing
-        std::fputs("no device connected\n", stderr);
-        return kExitSystemError;
-    }
-    if (stm32GetFlashInfo(context, target->index, &target->flash) == 0 || target->flash.flashSize <= 0) {
-        return kExitSystemError;
-    }
+    *chosen = boards[static_cast<size_t>(options.targetChoice)];
     return 0;
+}
+
+// The flash geometry of the board; returns 0, or status 8 after saying why it cannot be read.
+int readFlashLayout(Stm32Context* context, Target* target)
+{
+    if (stm32GetFlashInfo(context, target->board.listId, &target->flash) != 0 && target->flash.flashSize > 0) return 0;
+    cli::BoardEntry& board = target->board;
+    if (!board.detailsRead) board.detailsRead = stm32GetDeviceDetails(context, board.listId, &board.details) != 0;
+    std::fputs(cli::unreadableLayoutMessage(board).c_str(), stderr);
+    return kExitSystemError;
 }
 
 Buffer allocateBuffer(int32_t size)
@@ -111,23 +148,22 @@ Buffer allocateBuffer(int32_t size)
 }
 
 // Loads the upload image; returns 0 and the length, or the exit status.
-int loadUploadImage(const std::string& programName, const cli::CliOptions& options, const FlashInfo& flash,
-                    uint8_t* image, uint32_t* loadedLength)
+int loadUploadImage(const cli::CliOptions& options, const std::string& path, const FlashInfo& flash, uint8_t* image,
+                    uint32_t* loadedLength)
 {
-    if (options.operands.size() != 1) return showUsage(programName, std::string());
-    const std::string& path = options.operands.front();
     const uint32_t capacity = static_cast<uint32_t>(flash.flashSize);
-    if (!cli::loadImageFile(path, image, capacity, flash.startAddress, loadedLength, stderr)) {
+    const cli::LoadStatus loaded = cli::loadImageFile(path, image, capacity, flash.startAddress, loadedLength, stderr);
+    if (loaded == cli::LoadStatus::Failed) {
         printSystemError(path);
         return kExitReadFileError;
     }
-    if (*loadedLength == 0) {
+    if (loaded == cli::LoadStatus::Loaded && *loadedLength == 0) {
         // Nothing to write; starting the "program" would jump into erased flash.
         std::fprintf(stderr, "%s: file is empty\n", path.c_str());
         return kExitReadFileError;
     }
     const uint64_t end = uint64_t{options.offset} + *loadedLength;
-    if (options.offset >= capacity || end > capacity) {
+    if (loaded == cli::LoadStatus::TooBig || options.offset >= capacity || end > capacity) {
         std::fputs("File too big for flash memory.\n", stderr);
         return kExitFirmwareTooBig;
     }
@@ -164,20 +200,25 @@ int boundRange(const cli::CliOptions& options, int32_t size, const FlashInfo& fl
     return 0;
 }
 
-int run(int argc, const char* const* argv)
+// An upload takes exactly one image file. Checked once a board is known to be
+// there, so that "no device connected" comes first whatever the command.
+bool lacksImageOperand(const cli::CliOptions& options)
 {
-    const std::string programName = (argc > 0 && argv[0] != nullptr) ? argv[0] : "stm32cmd";
-    cli::CliOptions options;
-    std::string errorText;
-    if (cli::parseOptions(argc, argv, &options, &errorText) == cli::ParseResult::Usage) {
-        return showUsage(programName, errorText);
-    }
+    return options.command == STM32_CMD_UPLOAD && !options.unprotect && options.operands.size() != 1;
+}
 
-    ContextHandle context(stm32Init());
-    if (!context) return kExitSystemError;
+uint32_t uploadFlags(const cli::CliOptions& options)
+{
+    uint32_t flags = 0;
+    if (options.skipUnchanged) flags |= STM32_UPLOAD_SKIP_UNCHANGED;
+    if (options.noStart) flags |= STM32_UPLOAD_NO_START;
+    return flags;
+}
 
-    Target target;
-    if (const int status = chooseTarget(context.get(), options, &target); status != 0) return status;
+// One command on one board whose layout is known; returns the exit status.
+int runCommand(Stm32Context* context, const cli::CliOptions& options, const std::string& programName,
+               const Target& target)
+{
     const int32_t flashSize = target.flash.flashSize;
     const int32_t size = options.size == cli::kWholeFlash ? flashSize : options.size;
 
@@ -191,25 +232,137 @@ int run(int argc, const char* const* argv)
     uint32_t loadedLength = 0;
     FlashRange range;
     range.engineSize = size;
+    cli::DownloadFile downloadFile;
     if (options.command == STM32_CMD_UPLOAD) {
-        const int status = loadUploadImage(programName, options, target.flash, image.get(), &loadedLength);
+        const std::string& path = options.operands.front();
+        const int status = loadUploadImage(options, path, target.flash, image.get(), &loadedLength);
         if (status != 0) return status;
     } else if (options.command == STM32_CMD_DOWNLOAD || options.command == STM32_CMD_ERASE) {
         if (const int status = boundRange(options, size, target.flash, &range); status != 0) return status;
     }
+    if (options.command == STM32_CMD_DOWNLOAD && !downloadFile.open(options.downloadFile)) {
+        printSystemError(options.downloadFile);
+        return kExitWriteFileError;
+    }
 
-    stm32SetBuffer(context.get(), flashBuffer.get(), flashSize, image.get(), static_cast<int32_t>(loadedLength));
-    if (!options.quiet) stm32RegisterLogCallback(context.get(), nullptr, consoleLog);
-
-    const int32_t result = stm32Command(context.get(), target.index, target.flash.startAddress, options.offset,
+    stm32SetBuffer(context, flashBuffer.get(), flashSize, image.get(), static_cast<int32_t>(loadedLength));
+    stm32SetUploadFlags(context, uploadFlags(options));
+    const int32_t result = stm32Command(context, target.board.listId, target.flash.startAddress, options.offset,
                                         range.engineSize, options.command);
-    if (result != 0 || options.command != STM32_CMD_DOWNLOAD) return result;
+    if (result != 0 || options.command != STM32_CMD_DOWNLOAD) return exitStatusFor(result);
 
-    if (!cli::writeDownloadFile(options.downloadFile, flashBuffer.get(), range.fileLength)) {
+    if (!downloadFile.commit(flashBuffer.get(), range.fileLength)) {
         printSystemError(options.downloadFile);
         return kExitWriteFileError;
     }
     return kExitSuccess;
+}
+
+// -l -v: every board with what tells them apart.
+int listDetails(Stm32Context* context, const cli::CliOptions& options)
+{
+    const std::vector<cli::BoardEntry> boards = cli::listBoards(context, true);
+    if (boards.empty()) {
+        std::fputs("no device connected\n", stderr);
+        return kExitSystemError;
+    }
+    for (const cli::BoardEntry& board : boards) say(options, cli::detailsLine(board) + "\n");
+    return kExitSuccess;
+}
+
+std::string resultLine(const std::string& serial, int status)
+{
+    std::string line = "Board " + serial + ": ";
+    if (status == 0) return line + "OK\n";
+    const std::string words = cli::exitStatusWords(status);
+    return line + "failed, exit status " + std::to_string(status) + (words.empty() ? "" : " (" + words + ")") + "\n";
+}
+
+// Serial numbers name the boards of --all: each leaves the bus after its
+// upload, so list positions move.
+int collectSerials(const std::vector<cli::BoardEntry>& boards, std::vector<std::string>* serials)
+{
+    for (const cli::BoardEntry& board : boards) {
+        const std::string serial = board.detailsRead ? board.details.serial : "";
+        bool repeated = false;
+        for (const std::string& seen : *serials) repeated = repeated || seen == serial;
+        if (serial.empty() || repeated) {
+            std::fprintf(stderr, "--all needs a distinct serial number on every board; %s\n",
+                         serial.empty() ? ("board -i " + std::to_string(board.choice) + " has none").c_str()
+                                        : ("\"" + serial + "\" appears twice").c_str());
+            return kExitParameterError;
+        }
+        serials->push_back(serial);
+    }
+    return 0;
+}
+
+// One upload to the board with this serial number, wherever it is listed now.
+int uploadToSerial(Stm32Context* context, const cli::CliOptions& options, const std::string& programName,
+                   const std::string& serial)
+{
+    const std::vector<cli::BoardEntry> boards = cli::listBoards(context, true);
+    const int found = cli::findBySerial(boards, serial);
+    if (found < 0) return kExitNoDevice;
+    Target target;
+    target.board = boards[static_cast<size_t>(found)];
+    if (const int status = readFlashLayout(context, &target); status != 0) return status;
+    return runCommand(context, options, programName, target);
+}
+
+// --all: the same image on every board, one after the other; 0 only if all succeeded.
+int uploadToAll(Stm32Context* context, const cli::CliOptions& options, const std::string& programName)
+{
+    const std::vector<cli::BoardEntry> boards = cli::listBoards(context, true);
+    if (boards.empty()) {
+        std::fputs("no device connected\n", stderr);
+        return kExitSystemError;
+    }
+    if (lacksImageOperand(options)) return showUsage(programName, std::string());
+    std::vector<std::string> serials;
+    if (const int status = collectSerials(boards, &serials); status != 0) return status;
+    int firstFailure = kExitSuccess;
+    for (const std::string& serial : serials) {
+        const int status = uploadToSerial(context, options, programName, serial);
+        say(options, resultLine(serial, status));
+        if (firstFailure == kExitSuccess) firstFailure = status;
+    }
+    return firstFailure;
+}
+
+int run(int argc, const char* const* argv)
+{
+    const std::string programName = (argc > 0 && argv[0] != nullptr) ? argv[0] : "stm32cmd";
+    cli::CliOptions options;
+    std::string errorText;
+    switch (cli::parseOptions(argc, argv, &options, &errorText)) {
+    case cli::ParseResult::Usage: return showUsage(programName, errorText);
+    case cli::ParseResult::Help:
+        std::fputs(cli::usageText(programName).c_str(), stdout);
+        return kExitSuccess;
+    case cli::ParseResult::Error:
+        std::fputs(errorText.c_str(), stderr);
+        return kExitParameterError;
+    case cli::ParseResult::Run: break;
+    }
+    if (!cli::checkCombinations(options, &errorText)) {
+        std::fputs(errorText.c_str(), stderr);
+        return kExitParameterError;
+    }
+
+    ContextHandle context(stm32Init());
+    if (!context) return kExitSystemError;
+    // Registered before the first call so that every line of the library shows.
+    if (!options.quiet) stm32RegisterLogCallback(context.get(), nullptr, consoleLog);
+
+    if (options.command == STM32_CMD_LIST && options.verbose) return listDetails(context.get(), options);
+    if (options.allBoards) return uploadToAll(context.get(), options, programName);
+
+    Target target;
+    if (const int status = chooseBoard(context.get(), options, &target.board); status != 0) return status;
+    if (const int status = readFlashLayout(context.get(), &target); status != 0) return status;
+    if (lacksImageOperand(options)) return showUsage(programName, std::string());
+    return runCommand(context.get(), options, programName, target);
 }
 
 } // namespace

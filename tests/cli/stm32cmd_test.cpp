@@ -44,10 +44,11 @@ protected:
         return clitest::runStm32cmd(arguments, dir.path());
     }
 
-    vboard::Board& addBoard(vboard::Profile profile = vboard::Profile::F1)
+    vboard::Board& addBoard(vboard::Profile profile = vboard::Profile::F1, const std::string& serial = "")
     {
         vboard::BoardOptions options;
         options.profile = profile;
+        options.serial = serial;
         return bus.addBoard(options);
     }
 
@@ -132,13 +133,23 @@ TEST_F(Stm32Cmd, TargetChoiceOutsideTheConnectedBoardsIsAParameterError)
     EXPECT_FALSE(clitest::fileExists(dir.file("image.bin")));
 }
 
-TEST_F(Stm32Cmd, UnreadableLayoutIsStatusEightWithoutMessage)
+TEST_F(Stm32Cmd, UnreadableLayoutIsStatusEightWithItsReason)
 {
-    addBoard(vboard::Profile::NoInternalFlash);
-    const RunResult r = run({"-l"});
+    vboard::Board& board = addBoard(vboard::Profile::NoInternalFlash, "NOFLASH1");
+    for (const char* command : {"-l", "-d", "-e"}) {
+        const RunResult r = run({command});
+        EXPECT_EQ(r.status, 8) << command;
+        EXPECT_EQ(r.err, "The flash layout of the board -i 0 (ID:" + std::to_string(board.listPosition()) +
+                             ", serial NOFLASH1) cannot be read: it names no \"@Internal Flash\" memory; "
+                             "is it an STM32 in its system bootloader?\n")
+            << command;
+        EXPECT_EQ(r.out, "");
+    }
+    addBoard(vboard::Profile::LayoutWithoutSlash);
+    const RunResult r = run({"-d", "-i", "1"});
     EXPECT_EQ(r.status, 8);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(contains(r.err, "cannot be read: \"@Internal Flash\"\n")) << r.err;
+    EXPECT_EQ(transfers(board), 0u);
 }
 
 // --- list ---------------------------------------------------------------------
@@ -250,13 +261,22 @@ TEST_F(Stm32Cmd, QuietUploadPrintsNothing)
     EXPECT_EQ(slice(board.flash(), 0, image.size()), image);
 }
 
-TEST_F(Stm32Cmd, BinaryLongerThanFlashIsCutAtOffsetZero)
+TEST_F(Stm32Cmd, BinaryLongerThanFlashIsRefusedAlsoAtOffsetZero)
 {
     vboard::Board& board = addBoard();
-    const std::vector<uint8_t> image = clitest::makeImage(board.flashSize() + 100, 0x08000101, 6);
-    const RunResult r = run({"-q", writeImage("big.bin", image)});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(board.flash(), slice(image, 0, board.flashSize()));
+    board.fillFlashPattern(6);
+    const std::vector<uint8_t> before = board.flash();
+    const std::string big = writeImage("big.bin", clitest::makeImage(board.flashSize() + 1, 0x08000101, 6));
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{big},
+                                                      std::vector<std::string>{"-o", "0", big},
+                                                      std::vector<std::string>{"-o", "0x800", big}}) {
+        const RunResult r = run(arguments);
+        EXPECT_EQ(r.status, 13);
+        EXPECT_EQ(r.err, "File too big for flash memory.\n");
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(transfers(board), 0u);
+    EXPECT_EQ(board.flash(), before);
 }
 
 TEST_F(Stm32Cmd, ImagesThatDoNotFitAreRefusedBeforeAnyTransfer)
@@ -400,14 +420,36 @@ TEST_F(Stm32Cmd, DownloadAndEraseRefuseAnOffsetPastTheFlash)
     EXPECT_FALSE(clitest::fileExists(dir.file("image.bin")));
 }
 
-TEST_F(Stm32Cmd, DownloadFileThatCannotBeWrittenIsStatusTwelve)
+TEST_F(Stm32Cmd, DownloadFileThatCannotBeCreatedIsRefusedBeforeReading)
 {
-    addBoard();
+    vboard::Board& board = addBoard();
     const std::string target = dir.file("no-such-dir") + "/out.bin";
     const RunResult r = run({"-d", "-s", "2048", "-f", target});
     EXPECT_EQ(r.status, 12);
     EXPECT_EQ(r.err, target + ": No such file or directory\n");
-    EXPECT_TRUE(contains(r.out, "OK.\n"));
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(board.count(Request::Upload), 0u);
+}
+
+TEST_F(Stm32Cmd, FailedDownloadKeepsAnExistingFileAndLeavesNoNewOne)
+{
+    vboard::Board& board = addBoard();
+    const std::vector<uint8_t> old = clitest::makeImage(300, 0x08000101, 40);
+    clitest::writeFile(dir.file("keep.bin"), old);
+    vboard::Fault fault;
+    fault.type = vboard::FaultType::ErrorStatus;
+    fault.on = Request::Upload;
+    for (int copy = 0; copy < 3; ++copy) board.injectFault(fault);
+    RunResult r = run({"-d", "-f", "keep.bin"});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_EQ(clitest::readFile(dir.file("keep.bin")), old);
+
+    // The same file is replaced whole once the read succeeds.
+    board.clearFaults();
+    board.fillFlashPattern(41);
+    r = run({"-d", "-s", "100", "-f", "keep.bin"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(clitest::readFile(dir.file("keep.bin")), slice(board.flash(), 0, 100));
 }
 
 // --- erase --------------------------------------------------------------------
