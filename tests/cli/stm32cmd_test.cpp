@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,42 @@ TEST_F(Stm32Cmd, BadOptionsPrintTheirLineThenUsage)
     EXPECT_EQ(r.err.rfind("number out of range -- 0x123456789\n", 0), 0u) << r.err;
 }
 
+TEST_F(Stm32Cmd, LongHelpGoesToStandardOutputWithStatusZero)
+{
+    const RunResult r = run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind(kProgram + ": <file>\nVersion 1.1.1\n", 0), 0u) << r.out;
+    EXPECT_TRUE(contains(r.out, "14: Read Protected\n"));
+}
+
+TEST_F(Stm32Cmd, MistypedNumbersAndStrayOperandsTouchNothing)
+{
+    vboard::Board& board = addBoard();
+    board.fillFlashPattern(3);
+    const std::vector<uint8_t> before = board.flash();
+    const std::string image = writeImage("app.bin", clitest::makeImage(64, 0x08000101, 1));
+    RunResult r = run({"-o", "0X8000", image});
+    EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(r.err.rfind("-o: not a number: \"0X8000\"", 0), 0u) << r.err;
+    r = run({"-d", "-i", "x"});
+    EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(r.err.rfind("-i: not a number: \"x\"", 0), 0u) << r.err;
+
+    r = run({"-d", "backup.bin"});
+    EXPECT_EQ(r.status, 7);
+    EXPECT_TRUE(contains(r.err, "did you mean -f backup.bin?\n")) << r.err;
+    EXPECT_FALSE(clitest::fileExists(dir.file("image.bin")));
+    EXPECT_FALSE(clitest::fileExists(dir.file("backup.bin")));
+    r = run({"-e", image});
+    EXPECT_EQ(r.status, 7);
+    EXPECT_TRUE(contains(r.err, "leave out -e")) << r.err;
+    EXPECT_EQ(r.out, "");
+
+    EXPECT_EQ(transfers(board), 0u);
+    EXPECT_EQ(board.flash(), before);
+}
+
 TEST_F(Stm32Cmd, NoDeviceIsStatusEightForEveryCommand)
 {
     bus.addForeignDevice();
@@ -175,6 +212,33 @@ TEST_F(Stm32Cmd, ListShowsEveryBoardByListPosition)
     const std::string byTotal = line(f1, f1.flashSize()) + line(f4, f4.flashSize());
     EXPECT_TRUE(r.out == bySegment || r.out == byTotal) << r.out;
     EXPECT_FALSE(contains(r.out, "OK."));
+}
+
+TEST_F(Stm32Cmd, VerboseListShowsWhatTellsBoardsApart)
+{
+    vboard::Board& f1 = addBoard(vboard::Profile::F1, "F1SERIAL0001");
+    bus.addForeignDevice();
+    vboard::Board& h7 = addBoard(vboard::Profile::H7, "H7SERIAL0002");
+    const RunResult r = run({"-l", "-v"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const auto line = [](int choice, const vboard::Board& board, const char* serial, const char* layout) {
+        return "-i " + std::to_string(choice) + "  ID:" + std::to_string(board.listPosition()) + "  serial \"" + serial +
+               "\"  product \"STM32  BOOTLOADER\"  bcdDevice 0x2200  transfer size " +
+               std::to_string(board.transferSize()) + "  layout \"" + layout + "\"\n";
+    };
+    const std::string f1Line = line(0, f1, "F1SERIAL0001", "@Internal Flash  /0x08000000/128*002Kg");
+    EXPECT_EQ(r.out.rfind(f1Line, 0), 0u) << r.out;
+    const std::string h7Start = "-i 1  ID:" + std::to_string(h7.listPosition()) + "  serial \"H7SERIAL0002\"";
+    EXPECT_TRUE(contains(r.out, "\n" + h7Start)) << r.out;
+    EXPECT_TRUE(contains(r.out, "transfer size 1024  layout \"@Internal Flash")) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2);
+    EXPECT_EQ(transfers(f1) + transfers(h7), 0u);
+
+    // -q silences the list as it silences everything else.
+    const RunResult quiet = run({"-l", "-v", "-q"});
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out, "");
 }
 
 // --- upload -------------------------------------------------------------------
@@ -612,6 +676,72 @@ TEST_F(Stm32Cmd, SecondBoardChosenByIndex)
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(clitest::readFile(dir.file("image.bin")), std::vector<uint8_t>(2048, 0x22));
     EXPECT_EQ(first.count(Request::Upload), 0u);
+}
+
+// --- several boards by serial number --------------------------------------
+
+TEST_F(Stm32Cmd, SerialNumberChoosesTheBoardWhereverItIsListed)
+{
+    vboard::Board& a = addBoard(vboard::Profile::F1, "SERIAL-A");
+    vboard::Board& b = addBoard(vboard::Profile::F4, "SERIAL-B");
+    vboard::Board& c = addBoard(vboard::Profile::F1, "SERIAL-C");
+    for (vboard::Board* board : {&a, &b, &c}) board->fillFlash(0x00);
+    const std::vector<uint8_t> image = clitest::makeImage(3000, 0x08000101, 50);
+    const std::string path = writeImage("prog.bin", image);
+
+    RunResult r = run({"-S", "SERIAL-B", path});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(slice(b.flash(), 0, image.size()), image);
+    EXPECT_TRUE(b.hasLeft());
+    // The board that left takes its list position with it; -S still finds C.
+    r = run({"--serial=SERIAL-C", "-d", "-s", "16"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(clitest::readFile(dir.file("image.bin")), std::vector<uint8_t>(16, 0x00));
+    EXPECT_EQ(transfers(a), 0u);
+    EXPECT_GT(c.count(Request::Upload), 0u);
+
+    r = run({"-S", "SERIAL-X", "-e"});
+    EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(r.err, "no board with serial number \"SERIAL-X\"; connected: \"SERIAL-A\" (-i 0), \"SERIAL-C\" (-i 1)\n");
+    EXPECT_EQ(a.flash(), std::vector<uint8_t>(a.flashSize(), 0x00));
+    EXPECT_EQ(c.count(Request::ErasePage) + c.count(Request::MassErase), 0u);
+}
+
+TEST_F(Stm32Cmd, AllBoardsOneAfterTheOtherWithOneFailing)
+{
+    vboard::Board& a = addBoard(vboard::Profile::F1, "ALL-A");
+    vboard::Board& b = addBoard(vboard::Profile::F4, "ALL-B");
+    vboard::Board& c = addBoard(vboard::Profile::F1, "ALL-C");
+    vboard::Fault fault;
+    fault.type = vboard::FaultType::ErrorStatus;
+    fault.on = Request::DataBlock;
+    for (int copy = 0; copy < 3; ++copy) b.injectFault(fault);
+    const std::vector<uint8_t> image = clitest::makeImage(5000, 0x08000101, 51);
+    const RunResult r = run({"--all", writeImage("prog.bin", image)});
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "OK.\nBoard ALL-A: OK\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Error while flashing STM32.\nBoard ALL-B: failed, exit status 3 (Device Write Error)\n"))
+        << r.out;
+    EXPECT_TRUE(contains(r.out, "OK.\nBoard ALL-C: OK\n")) << r.out;
+    EXPECT_LT(r.out.find("Board ALL-A"), r.out.find("Board ALL-B"));
+    EXPECT_LT(r.out.find("Board ALL-B"), r.out.find("Board ALL-C"));
+    EXPECT_EQ(slice(a.flash(), 0, image.size()), image);
+    EXPECT_EQ(slice(c.flash(), 0, image.size()), image);
+    EXPECT_TRUE(a.hasLeft());
+    EXPECT_FALSE(b.hasLeft());
+    EXPECT_TRUE(c.hasLeft());
+}
+
+TEST_F(Stm32Cmd, AllBoardsSucceedingIsStatusZero)
+{
+    vboard::Board& a = addBoard(vboard::Profile::F1, "OK-A");
+    vboard::Board& b = addBoard(vboard::Profile::H7, "OK-B");
+    const std::vector<uint8_t> image = clitest::makeImage(700, 0x08000101, 52);
+    const RunResult r = run({"-q", "--all", writeImage("prog.bin", image)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(slice(a.flash(), 0, image.size()), image);
+    EXPECT_EQ(slice(b.flash(), 0, image.size()), image);
 }
 
 } // namespace
