@@ -1,6 +1,10 @@
-// Image files of stm32cmd: loading raw binary or Intel HEX, writing downloads.
+// The image of an upload, read through the front ends' shared loader, with
+// stm32cmd's messages and exit statuses for files that cannot be used.
 #ifndef STM32_CLI_IMAGE_FILE_H
 #define STM32_CLI_IMAGE_FILE_H
+
+#include "image_loader.h"
+#include "stm32.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -8,44 +12,28 @@
 
 namespace cli {
 
-// True when the text from the last "." of the name is exactly ".hex" or ".HEX".
-bool isIntelHexName(const std::string& path);
-
-enum class LoadStatus {
-    Loaded,
-    TooBig, // a raw binary longer than the capacity
-    Failed, // errno set; for a decoding failure the specific line went to errorStream
-};
-
-// Loads the image into image[0..capacity). *loadedLength is the number of image bytes.
-LoadStatus loadImageFile(const std::string& path, uint8_t* image, uint32_t capacity, uint32_t flashStart,
-                         uint32_t* loadedLength, std::FILE* errorStream);
-
-// The file a download writes. Opened before the board is read, so that a
-// name that cannot be created fails before a long read; an existing file
-// keeps its contents until commit, and a file this run created is removed
-// again when no commit was tried.
-class DownloadFile {
+// The loader's record, released on every path; the core reads its ranges
+// until the command returns.
+class LoadedImage {
 public:
-    DownloadFile() = default;
-    ~DownloadFile();
-    DownloadFile(const DownloadFile&) = delete;
-    DownloadFile& operator=(const DownloadFile&) = delete;
+    LoadedImage() = default;
+    ~LoadedImage() { stm32ReleaseLoadedImage(&record_); }
+    LoadedImage(const LoadedImage&) = delete;
+    LoadedImage& operator=(const LoadedImage&) = delete;
 
-    // False with errno set when the file cannot be opened or created for writing.
-    bool open(const std::string& path);
-    // Replaces the contents by all length bytes; false with errno set on failure.
-    bool commit(const uint8_t* bytes, uint32_t length);
+    Stm32LoadedImage* record() { return &record_; }
+    uint32_t length() const { return record_.length; }
+    const Stm32ByteRange* ranges() const { return record_.ranges; }
+    int32_t rangeCount() const { return record_.rangeCount; }
 
 private:
-    std::string path_;
-    int fd_ = -1;
-    bool created_ = false;
-    bool commitTried_ = false;
+    Stm32LoadedImage record_{};
 };
 
-// Opens a file by UTF-8 name (wide names on Windows).
-std::FILE* openFileForReading(const std::string& path);
+// Loads path into image[0..flash size) and checks that it fits at offset.
+// Returns 0, or the exit status (11 or 13) after its lines on errorStream.
+int loadUploadImage(const std::string& path, uint32_t offset, const FlashInfo& flash, uint8_t* image,
+                    LoadedImage* loaded, std::FILE* errorStream);
 
 } // namespace cli
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "number_entry.h"
 #include "stm32.h"
 
 namespace cli {
@@ -36,37 +37,6 @@ constexpr LongOption kLongOptions[] = {
     {"no-start", kOptNoStart, false},
 };
 
-bool isDecimalDigit(char c) { return c >= '0' && c <= '9'; }
-
-int hexDigitValue(char c)
-{
-    if (isDecimalDigit(c)) return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// Like the C library's number scan: leading white space is skipped.
-const char* skipSpace(const char* text)
-{
-    while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\r' || *text == '\f' || *text == '\v') ++text;
-    return text;
-}
-
-NumberResult parseHex(const char* text, uint32_t* value)
-{
-    uint64_t accumulated = 0;
-    int digits = 0;
-    for (int digit; (digit = hexDigitValue(*text)) >= 0; ++text, ++digits) {
-        accumulated = accumulated * 16 + static_cast<uint64_t>(digit);
-        if (accumulated > 0xFFFFFFFFull) return NumberResult::OutOfRange;
-    }
-    if (digits == 0) return NumberResult::NoDigits;
-    if (*text != '\0') return NumberResult::TrailingText;
-    *value = static_cast<uint32_t>(accumulated);
-    return NumberResult::Parsed;
-}
-
 std::string optionMessage(const char* words, char letter)
 {
     return std::string(words) + " -- " + letter + "\n";
@@ -89,9 +59,9 @@ const char* findOption(char letter)
 
 bool takesValue(const char* spec) { return spec[1] == ':'; }
 
-ParseResult numberError(NumberResult result, char letter, const char* value, std::string* errorText)
+ParseResult numberError(Stm32NumberStatus result, char letter, const char* value, std::string* errorText)
 {
-    if (result == NumberResult::OutOfRange) {
+    if (result == STM32_NUMBER_OUT_OF_RANGE) {
         *errorText = std::string("number out of range -- ") + value + "\n";
         return ParseResult::Usage;
     }
@@ -136,16 +106,16 @@ ParseResult applyOption(char code, const char* value, CliOptions* options, std::
     case 'o':
     case 's': {
         uint32_t number = 0;
-        const NumberResult result = parseNumber(value, &number);
-        if (result != NumberResult::Parsed) return numberError(result, code, value, errorText);
+        const Stm32NumberStatus result = stm32ParseOptionNumber(value, &number);
+        if (result != STM32_NUMBER_OK) return numberError(result, code, value, errorText);
         if (code == 'o') options->offset = number;
         else options->size = static_cast<int32_t>(number);
         break;
     }
     case 'i': {
         int32_t number = 0;
-        const NumberResult result = parseDecimal(value, &number);
-        if (result != NumberResult::Parsed) return numberError(result, code, value, errorText);
+        const Stm32NumberStatus result = stm32ParseOptionDecimal(value, &number);
+        if (result != STM32_NUMBER_OK) return numberError(result, code, value, errorText);
         options->targetChoice = number;
         options->targetChoiceGiven = true;
         break;
@@ -313,39 +283,6 @@ std::string exitStatusWords(int status)
     if (status < 0 || status >= kCount) return std::string();
     const std::string line = kExitCodeLines[status];
     return line.substr(4, line.size() - 5); // after "NN: ", without the line break
-}
-
-NumberResult parseDecimal(const char* text, int32_t* value)
-{
-    text = skipSpace(text);
-    bool negative = false;
-    if (*text == '+' || *text == '-') {
-        negative = *text == '-';
-        ++text;
-    }
-    int64_t accumulated = 0;
-    int digits = 0;
-    for (; isDecimalDigit(*text); ++text, ++digits) {
-        accumulated = accumulated * 10 + (*text - '0');
-        if (accumulated > int64_t{1} << 31) return NumberResult::OutOfRange;
-    }
-    if (digits == 0) return NumberResult::NoDigits;
-    if (*text != '\0') return NumberResult::TrailingText;
-    if (negative) accumulated = -accumulated;
-    if (accumulated > INT32_MAX) return NumberResult::OutOfRange;
-    *value = static_cast<int32_t>(accumulated);
-    return NumberResult::Parsed;
-}
-
-NumberResult parseNumber(const char* text, uint32_t* value)
-{
-    text = skipSpace(text);
-    // Only a lower-case "0x" selects hexadecimal.
-    if (text[0] == '0' && text[1] == 'x') return parseHex(text + 2, value);
-    int32_t decimal = 0;
-    const NumberResult result = parseDecimal(text, &decimal);
-    if (result == NumberResult::Parsed) *value = static_cast<uint32_t>(decimal);
-    return result;
 }
 
 ParseResult parseOptions(int argc, const char* const* argv, CliOptions* options, std::string* errorText)

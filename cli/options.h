@@ -1,5 +1,5 @@
 // Command-line options of stm32cmd: the classic getopt scan with a few long
-// options beside it, number parsing and the checks of option combinations,
+// options beside it and the checks of option combinations,
 // with no input or output so that every platform behaves alike.
 #ifndef STM32_CLI_OPTIONS_H
 #define STM32_CLI_OPTIONS_H
@@ -52,16 +52,6 @@ ParseResult parseOptions(int argc, const char* const* argv, CliOptions* options,
 // Combinations that cannot run (operands of commands that take none, options
 // that belong to another command). False with the message and its hints.
 bool checkCombinations(const CliOptions& options, std::string* errorText);
-
-enum class NumberResult { Parsed, NoDigits, OutOfRange, TrailingText };
-
-// Reads "0x" followed by hexadecimal digits, or an optionally signed decimal
-// number, after optional leading white space. The whole text must be the
-// number. Values that do not fit 32 bits (hex up to 0xFFFFFFFF, decimal as
-// signed 32-bit) are out of range. *value changes only when Parsed.
-NumberResult parseNumber(const char* text, uint32_t* value);
-// Decimal only, as -i reads it.
-NumberResult parseDecimal(const char* text, int32_t* value);
 
 // The words of an exit status as the usage text lists them (" 3: Device
 // Write Error" gives "Device Write Error"); empty for a status it does not list.

@@ -1,6 +1,8 @@
 // stm32cmd: one command of the core library on one board, with an exit
 // status for scripts. Library log lines go to standard output; the
 // program's own errors and the usage text go to standard error.
+#include "download_file.h"
+#include "exit_status.h"
 #include "image_file.h"
 #include "options.h"
 #include "stm32.h"
@@ -22,22 +24,11 @@
 
 namespace {
 
-enum ExitStatus {
-    kExitSuccess = 0,
-    kExitNoDevice = 1,
-    kExitParameterError = 7,
-    kExitSystemError = 8,
-    kExitReadFileError = 11,
-    kExitWriteFileError = 12,
-    kExitFirmwareTooBig = 13,
-    kExitReadProtected = 14,
-};
-
 // Core results pass through as exit statuses, except where a core code
 // would collide with a status that already means something else.
 int exitStatusFor(int32_t result)
 {
-    if (result == STM32_RESULT_READ_PROTECTED) return kExitReadProtected;
+    if (result == STM32_RESULT_READ_PROTECTED) return cli::kExitReadProtected;
     return result;
 }
 
@@ -73,7 +64,7 @@ int showUsage(const std::string& programName, const std::string& errorText)
 {
     std::fputs(errorText.c_str(), stderr);
     std::fputs(cli::usageText(programName).c_str(), stderr);
-    return kExitParameterError;
+    return cli::kExitParameterError;
 }
 
 // Text of the program's own, shown unless quiet (the library's log is silenced the same way).
@@ -107,14 +98,14 @@ int chooseBoard(Stm32Context* context, const cli::CliOptions& options, cli::Boar
     const std::vector<cli::BoardEntry> boards = cli::listBoards(context, options.serialGiven);
     if (boards.empty()) {
         std::fputs("no device connected\n", stderr);
-        return kExitSystemError;
+        return cli::kExitSystemError;
     }
     if (options.serialGiven) {
         const int found = cli::findBySerial(boards, options.serial);
         if (found < 0) {
             std::fprintf(stderr, "no board with serial number \"%s\"; connected: %s\n", options.serial.c_str(),
                          connectedSerials(boards).c_str());
-            return kExitParameterError;
+            return cli::kExitParameterError;
         }
         *chosen = boards[static_cast<size_t>(found)];
         return 0;
@@ -123,7 +114,7 @@ int chooseBoard(Stm32Context* context, const cli::CliOptions& options, cli::Boar
     if (options.targetChoice < 0 || options.targetChoice >= count) {
         std::fprintf(stderr, "index %d out of range: %d target(s) connected (index 0 to %d)\n",
                      static_cast<int>(options.targetChoice), static_cast<int>(count), static_cast<int>(count - 1));
-        return kExitParameterError;
+        return cli::kExitParameterError;
     }
     *chosen = boards[static_cast<size_t>(options.targetChoice)];
     return 0;
@@ -136,7 +127,7 @@ int readFlashLayout(Stm32Context* context, Target* target)
     cli::BoardEntry& board = target->board;
     if (!board.detailsRead) board.detailsRead = stm32GetDeviceDetails(context, board.listId, &board.details) != 0;
     std::fputs(cli::unreadableLayoutMessage(board).c_str(), stderr);
-    return kExitSystemError;
+    return cli::kExitSystemError;
 }
 
 Buffer allocateBuffer(int32_t size)
@@ -145,29 +136,6 @@ Buffer allocateBuffer(int32_t size)
     Buffer buffer(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
     if (!buffer && errno == 0) errno = ENOMEM;
     return buffer;
-}
-
-// Loads the upload image; returns 0 and the length, or the exit status.
-int loadUploadImage(const cli::CliOptions& options, const std::string& path, const FlashInfo& flash, uint8_t* image,
-                    uint32_t* loadedLength)
-{
-    const uint32_t capacity = static_cast<uint32_t>(flash.flashSize);
-    const cli::LoadStatus loaded = cli::loadImageFile(path, image, capacity, flash.startAddress, loadedLength, stderr);
-    if (loaded == cli::LoadStatus::Failed) {
-        printSystemError(path);
-        return kExitReadFileError;
-    }
-    if (loaded == cli::LoadStatus::Loaded && *loadedLength == 0) {
-        // Nothing to write; starting the "program" would jump into erased flash.
-        std::fprintf(stderr, "%s: file is empty\n", path.c_str());
-        return kExitReadFileError;
-    }
-    const uint64_t end = uint64_t{options.offset} + *loadedLength;
-    if (loaded == cli::LoadStatus::TooBig || options.offset >= capacity || end > capacity) {
-        std::fputs("File too big for flash memory.\n", stderr);
-        return kExitFirmwareTooBig;
-    }
-    return 0;
 }
 
 // The range of a download or erase, kept inside the flash.
@@ -183,11 +151,11 @@ int boundRange(const cli::CliOptions& options, int32_t size, const FlashInfo& fl
     if (options.offset >= flashSize) {
         std::fprintf(stderr, "Offset %u is at or past the end of flash memory (%u bytes).\n",
                      static_cast<unsigned>(options.offset), static_cast<unsigned>(flashSize));
-        return kExitParameterError;
+        return cli::kExitParameterError;
     }
     if (size < 0) {
         std::fprintf(stderr, "Invalid size %d.\n", static_cast<int>(size));
-        return kExitParameterError;
+        return cli::kExitParameterError;
     }
     const uint32_t remaining = flashSize - options.offset;
     uint32_t bounded = static_cast<uint32_t>(size) > remaining ? remaining : static_cast<uint32_t>(size);
@@ -226,26 +194,28 @@ int runCommand(Stm32Context* context, const cli::CliOptions& options, const std:
     Buffer flashBuffer = image ? allocateBuffer(flashSize) : Buffer();
     if (!image || !flashBuffer) {
         printSystemError(programName);
-        return kExitSystemError;
+        return cli::kExitSystemError;
     }
 
-    uint32_t loadedLength = 0;
+    cli::LoadedImage loaded;
     FlashRange range;
     range.engineSize = size;
     cli::DownloadFile downloadFile;
     if (options.command == STM32_CMD_UPLOAD) {
         const std::string& path = options.operands.front();
-        const int status = loadUploadImage(options, path, target.flash, image.get(), &loadedLength);
+        const int status = cli::loadUploadImage(path, options.offset, target.flash, image.get(), &loaded, stderr);
         if (status != 0) return status;
     } else if (options.command == STM32_CMD_DOWNLOAD || options.command == STM32_CMD_ERASE) {
         if (const int status = boundRange(options, size, target.flash, &range); status != 0) return status;
     }
     if (options.command == STM32_CMD_DOWNLOAD && !downloadFile.open(options.downloadFile)) {
         printSystemError(options.downloadFile);
-        return kExitWriteFileError;
+        return cli::kExitWriteFileError;
     }
 
-    stm32SetBuffer(context, flashBuffer.get(), flashSize, image.get(), static_cast<int32_t>(loadedLength));
+    stm32SetBuffer(context, flashBuffer.get(), flashSize, image.get(), static_cast<int32_t>(loaded.length()));
+    // Bytes the file leaves undefined keep what flash holds.
+    stm32SetImageRanges(context, loaded.ranges(), loaded.rangeCount());
     stm32SetUploadFlags(context, uploadFlags(options));
     const int32_t result = stm32Command(context, target.board.listId, target.flash.startAddress, options.offset,
                                         range.engineSize, options.command);
@@ -253,9 +223,9 @@ int runCommand(Stm32Context* context, const cli::CliOptions& options, const std:
 
     if (!downloadFile.commit(flashBuffer.get(), range.fileLength)) {
         printSystemError(options.downloadFile);
-        return kExitWriteFileError;
+        return cli::kExitWriteFileError;
     }
-    return kExitSuccess;
+    return cli::kExitSuccess;
 }
 
 // -l -v: every board with what tells them apart.
@@ -264,10 +234,10 @@ int listDetails(Stm32Context* context, const cli::CliOptions& options)
     const std::vector<cli::BoardEntry> boards = cli::listBoards(context, true);
     if (boards.empty()) {
         std::fputs("no device connected\n", stderr);
-        return kExitSystemError;
+        return cli::kExitSystemError;
     }
     for (const cli::BoardEntry& board : boards) say(options, cli::detailsLine(board) + "\n");
-    return kExitSuccess;
+    return cli::kExitSuccess;
 }
 
 std::string resultLine(const std::string& serial, int status)
@@ -290,7 +260,7 @@ int collectSerials(const std::vector<cli::BoardEntry>& boards, std::vector<std::
             std::fprintf(stderr, "--all needs a distinct serial number on every board; %s\n",
                          serial.empty() ? ("board -i " + std::to_string(board.choice) + " has none").c_str()
                                         : ("\"" + serial + "\" appears twice").c_str());
-            return kExitParameterError;
+            return cli::kExitParameterError;
         }
         serials->push_back(serial);
     }
@@ -303,7 +273,7 @@ int uploadToSerial(Stm32Context* context, const cli::CliOptions& options, const 
 {
     const std::vector<cli::BoardEntry> boards = cli::listBoards(context, true);
     const int found = cli::findBySerial(boards, serial);
-    if (found < 0) return kExitNoDevice;
+    if (found < 0) return cli::kExitNoDevice;
     Target target;
     target.board = boards[static_cast<size_t>(found)];
     if (const int status = readFlashLayout(context, &target); status != 0) return status;
@@ -316,16 +286,16 @@ int uploadToAll(Stm32Context* context, const cli::CliOptions& options, const std
     const std::vector<cli::BoardEntry> boards = cli::listBoards(context, true);
     if (boards.empty()) {
         std::fputs("no device connected\n", stderr);
-        return kExitSystemError;
+        return cli::kExitSystemError;
     }
     if (lacksImageOperand(options)) return showUsage(programName, std::string());
     std::vector<std::string> serials;
     if (const int status = collectSerials(boards, &serials); status != 0) return status;
-    int firstFailure = kExitSuccess;
+    int firstFailure = cli::kExitSuccess;
     for (const std::string& serial : serials) {
         const int status = uploadToSerial(context, options, programName, serial);
         say(options, resultLine(serial, status));
-        if (firstFailure == kExitSuccess) firstFailure = status;
+        if (firstFailure == cli::kExitSuccess) firstFailure = status;
     }
     return firstFailure;
 }
@@ -339,19 +309,19 @@ int run(int argc, const char* const* argv)
     case cli::ParseResult::Usage: return showUsage(programName, errorText);
     case cli::ParseResult::Help:
         std::fputs(cli::usageText(programName).c_str(), stdout);
-        return kExitSuccess;
+        return cli::kExitSuccess;
     case cli::ParseResult::Error:
         std::fputs(errorText.c_str(), stderr);
-        return kExitParameterError;
+        return cli::kExitParameterError;
     case cli::ParseResult::Run: break;
     }
     if (!cli::checkCombinations(options, &errorText)) {
         std::fputs(errorText.c_str(), stderr);
-        return kExitParameterError;
+        return cli::kExitParameterError;
     }
 
     ContextHandle context(stm32Init());
-    if (!context) return kExitSystemError;
+    if (!context) return cli::kExitSystemError;
     // Registered before the first call so that every line of the library shows.
     if (!options.quiet) stm32RegisterLogCallback(context.get(), nullptr, consoleLog);
 

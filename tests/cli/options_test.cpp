@@ -10,7 +10,6 @@
 namespace {
 
 using cli::CliOptions;
-using cli::NumberResult;
 using cli::ParseResult;
 
 struct Parsed {
@@ -156,55 +155,6 @@ TEST(CliOptions, OutOfRangeNumbersAreParameterErrors)
     EXPECT_EQ(p.error, "number out of range -- 0x100000000\n");
     EXPECT_EQ(parse({"-s", "2147483648"}).result, ParseResult::Usage);
     EXPECT_EQ(parse({"-i", "99999999999"}).result, ParseResult::Usage);
-}
-
-TEST(CliNumbers, DecimalAndLowerCaseHex)
-{
-    uint32_t value = 77;
-    EXPECT_EQ(cli::parseNumber("1024", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 1024u);
-    EXPECT_EQ(cli::parseNumber("0x400", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 0x400u);
-    EXPECT_EQ(cli::parseNumber("0xFFFFFFFF", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 0xFFFFFFFFu);
-    EXPECT_EQ(cli::parseNumber("0xaBc", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 0xABCu);
-    // Upper-case X is not a hex prefix, and nothing may follow the digits.
-    for (const char* text : {"0X400", "12k", "0x1g", "1 ", "0x10 0x20"}) {
-        EXPECT_EQ(cli::parseNumber(text, &value), NumberResult::TrailingText) << text;
-        EXPECT_EQ(value, 0xABCu) << text;
-    }
-    EXPECT_EQ(cli::parseNumber("-1", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 0xFFFFFFFFu);
-    EXPECT_EQ(cli::parseNumber(" 8", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 8u);
-}
-
-TEST(CliNumbers, NoDigitsLeavesValueAlone)
-{
-    uint32_t value = 77;
-    for (const char* text : {"", "x10", "0x", "0xg", "-", "+", " "}) {
-        EXPECT_EQ(cli::parseNumber(text, &value), NumberResult::NoDigits) << text;
-        EXPECT_EQ(value, 77u) << text;
-    }
-    int32_t decimal = 5;
-    EXPECT_EQ(cli::parseDecimal("0x10", &decimal), NumberResult::TrailingText); // -i is decimal only
-    EXPECT_EQ(decimal, 5);
-}
-
-TEST(CliNumbers, ThirtyTwoBitLimits)
-{
-    int32_t decimal = 0;
-    EXPECT_EQ(cli::parseDecimal("2147483647", &decimal), NumberResult::Parsed);
-    EXPECT_EQ(decimal, 2147483647);
-    EXPECT_EQ(cli::parseDecimal("-2147483648", &decimal), NumberResult::Parsed);
-    EXPECT_EQ(decimal, INT32_MIN);
-    EXPECT_EQ(cli::parseDecimal("2147483648", &decimal), NumberResult::OutOfRange);
-    EXPECT_EQ(cli::parseDecimal("-2147483649", &decimal), NumberResult::OutOfRange);
-    uint32_t value = 0;
-    EXPECT_EQ(cli::parseNumber("0x0000000012345678", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 0x12345678u);
-    EXPECT_EQ(cli::parseNumber("0x1FFFFFFFF", &value), NumberResult::OutOfRange);
 }
 
 TEST(CliUsage, TextLineByLine)

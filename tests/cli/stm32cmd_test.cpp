@@ -383,20 +383,29 @@ TEST_F(Stm32Cmd, UnreadableAndUndecodableFilesAreStatusEleven)
     std::string notHex = good;
     notHex[dataLine + 11] = 'Z';
     std::string noEnd = good.substr(0, good.rfind(':'));
-    const std::vector<std::string> texts = {badChecksum, notHex, noEnd, "hello\n", ""};
-    for (const std::string& text : texts) {
+    // The classic two lines keep their order; the line naming the record goes between them.
+    const auto refusedHex = [&](const std::string& name, const std::string& first, const std::string& detail) {
+        r = run({dir.file(name)});
+        EXPECT_EQ(r.status, 11) << name;
+        const std::string head = first + "\n" + dir.file(name) + ": ";
+        const std::string tail = "\n" + dir.file(name) + ": Input/output error\n";
+        EXPECT_EQ(r.err.rfind(head, 0), 0u) << r.err;
+        EXPECT_TRUE(r.err.size() > tail.size() && r.err.substr(r.err.size() - tail.size()) == tail) << r.err;
+        EXPECT_TRUE(contains(r.err, detail)) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3) << r.err;
+    };
+    const std::vector<std::pair<std::string, std::string>> texts = {
+        {badChecksum, "line 2: checksum"}, {notHex, "line 2"}, {noEnd, "end-of-file record"}, {"hello\n", "line 1"},
+        {"", ""}};
+    for (const auto& [text, detail] : texts) {
         clitest::writeText(dir.file("bad.hex"), text);
-        r = run({dir.file("bad.hex")});
-        EXPECT_EQ(r.status, 11) << text;
-        EXPECT_EQ(r.err, "Error decoding Intel-Hex format\n" + dir.file("bad.hex") + ": Input/output error\n");
+        refusedHex("bad.hex", "Error decoding Intel-Hex format", detail);
     }
 
-    // Data past the end of flash.
+    // Data that runs past the end of flash.
     clitest::writeText(dir.file("big.hex"),
-                       clitest::toIntelHex(clitest::makeImage(32, 0x08000101, 10), kFlashStart + board.flashSize() - 16));
-    r = run({dir.file("big.hex")});
-    EXPECT_EQ(r.status, 11);
-    EXPECT_EQ(r.err, "File too big\n" + dir.file("big.hex") + ": Input/output error\n");
+                       clitest::toIntelHex(clitest::makeImage(32, 0x08000101, 10), kFlashStart + board.flashSize() - 8));
+    refusedHex("big.hex", "File too big", "past the end of flash");
 
     // An empty binary would only start whatever is in flash.
     clitest::writeText(dir.file("empty.bin"), "");
