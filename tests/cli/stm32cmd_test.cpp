@@ -1,12 +1,17 @@
 // stm32cmd end to end: the program runs as a child process against virtual
 // boards and is judged by its exit status, its output and the board's flash.
 #include "cli_process.h"
+#ifdef STM32_SAMPLE_IMAGES_DIR
+#include "dfuse_writer.h"
+#endif
 #include "virtual_board.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #ifndef STM32CMD_PATH
@@ -366,6 +371,117 @@ TEST_F(Stm32Cmd, ImagesThatDoNotFitAreRefusedBeforeAnyTransfer)
     // Exactly up to the end of flash fits.
     EXPECT_EQ(run({"-q", "-o", std::to_string(flashSize - 16), small}).status, 0);
 }
+
+#ifdef STM32_SAMPLE_IMAGES_DIR
+// --- every image format --------------------------------------------------------
+
+std::string samplePath(const char* name) { return std::string(STM32_SAMPLE_IMAGES_DIR) + "/" + name; }
+
+std::vector<uint8_t> blinkDfuFile(const std::vector<uint8_t>& blink)
+{
+    return frontendtest::dfuseFile({{0, "Internal Flash", {{kFlashStart, blink}}}});
+}
+
+TEST_F(Stm32Cmd, EveryFormatLandsByteForByte)
+{
+    const std::vector<uint8_t> blink = clitest::readFile(std::string(STM32_EXAMPLES_DIR) + "/blink.bin");
+    ASSERT_FALSE(blink.empty());
+    const std::vector<uint8_t> elf = clitest::readFile(samplePath("blink.elf"));
+    ASSERT_FALSE(elf.empty());
+    // By extension, in any case where the format allows it, and by magic whatever the name.
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
+        {"blink.bin", blink},
+        {"blink.hex", clitest::readFile(samplePath("blink.hex"))},
+        {"blink.srec", clitest::readFile(samplePath("blink.srec"))},
+        {"BLINK.S19", clitest::readFile(samplePath("blink.srec"))},
+        {"blink.elf", elf},
+        {"firmware", elf},
+        {"blink.dfu", blinkDfuFile(blink)},
+        {"update.bin.DFU", blinkDfuFile(blink)},
+        {"image.img", blinkDfuFile(blink)},
+    };
+    vboard::Board& board = addBoard();
+    uint32_t seed = 60;
+    for (const auto& [name, bytes] : files) {
+        board.fillFlashPattern(++seed);
+        const std::vector<uint8_t> before = board.flash();
+        const RunResult r = run({"-q", writeImage(name, bytes)});
+        ASSERT_EQ(r.status, 0) << name << "\n" << r.err;
+        backToBootloader(board);
+        const std::vector<uint8_t> after = board.flash();
+        EXPECT_EQ(slice(after, 0, blink.size()), blink) << name;
+        EXPECT_EQ(slice(after, blink.size(), after.size() - blink.size()),
+                  slice(before, blink.size(), before.size() - blink.size()))
+            << name;
+    }
+}
+
+TEST_F(Stm32Cmd, OffsetMovesAnAddressedFileToo)
+{
+    const std::vector<uint8_t> blink = clitest::readFile(std::string(STM32_EXAMPLES_DIR) + "/blink.bin");
+    vboard::Board& board = addBoard();
+    for (const char* name : {"blink.elf", "blink.srec"}) {
+        board.fillFlash(0x00);
+        const RunResult r = run({"-q", "-o", "0x800", samplePath(name)});
+        ASSERT_EQ(r.status, 0) << name << r.err;
+        backToBootloader(board);
+        EXPECT_EQ(slice(board.flash(), 0x800, blink.size()), blink) << name;
+        EXPECT_EQ(slice(board.flash(), 0, 0x800), std::vector<uint8_t>(0x800, 0x00)) << name;
+    }
+}
+
+TEST_F(Stm32Cmd, DamagedFilesOfEveryFormatNeverReachTheBoard)
+{
+    const std::vector<uint8_t> blink = clitest::readFile(std::string(STM32_EXAMPLES_DIR) + "/blink.bin");
+    std::vector<uint8_t> srec = clitest::readFile(samplePath("blink.srec"));
+    std::vector<uint8_t> elf = clitest::readFile(samplePath("blink.elf"));
+    std::vector<uint8_t> dfu = blinkDfuFile(blink);
+    ASSERT_GT(srec.size(), 100u);
+    ASSERT_GT(elf.size(), 0x40u);
+
+    std::vector<uint8_t> badSrecChecksum = srec;
+    const size_t secondLine = std::string(srec.begin(), srec.end()).find("\nS3") + 1; // S3: 32-bit addresses
+    ASSERT_GT(secondLine, 0u);
+    const size_t firstData = secondLine + 12;
+    badSrecChecksum[firstData] = badSrecChecksum[firstData] == '0' ? '1' : '0';
+    std::vector<uint8_t> cutSrec(srec.begin(), srec.begin() + static_cast<long>(srec.size() / 2));
+
+    // The first program header's physical address, moved past the F1's 256 KB of flash.
+    std::vector<uint8_t> elfOutside = elf;
+    const uint32_t headers = elf[0x1C] | elf[0x1D] << 8 | elf[0x1E] << 16 | static_cast<uint32_t>(elf[0x1F]) << 24;
+    const uint32_t paddr = headers + 12;
+    ASSERT_LT(paddr + 4, elf.size());
+    elfOutside[paddr + 3] = 0x09;
+    std::vector<uint8_t> cutElf(elf.begin(), elf.begin() + 0x40);
+
+    std::vector<uint8_t> badCrc = dfu;
+    badCrc.back() ^= 0x01;
+    std::vector<uint8_t> cutDfu(dfu.begin(), dfu.end() - 40);
+
+    const std::vector<std::tuple<std::string, std::vector<uint8_t>, std::string>> corpus = {
+        {"bad-checksum.srec", badSrecChecksum, "line 2"},
+        {"cut.srec", cutSrec, ""},
+        {"outside.elf", elfOutside, "segment 0"},
+        {"cut.elf", cutElf, ""},
+        {"bad-crc.dfu", badCrc, "CRC"},
+        {"cut.dfu", cutDfu, ""},
+    };
+    vboard::Board& board = addBoard();
+    board.fillFlashPattern(70);
+    const std::vector<uint8_t> before = board.flash();
+    for (const auto& [name, bytes, detail] : corpus) {
+        const std::string path = writeImage(name, bytes);
+        const RunResult r = run({path});
+        EXPECT_EQ(r.status, 11) << name << "\n" << r.err;
+        EXPECT_EQ(r.err.rfind(path + ": ", 0), 0u) << r.err;
+        EXPECT_TRUE(contains(r.err, detail)) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.out, "") << name;
+    }
+    EXPECT_EQ(transfers(board), 0u);
+    EXPECT_EQ(board.flash(), before);
+}
+#endif
 
 // --- image files that cannot be used ------------------------------------------
 
