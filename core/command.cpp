@@ -10,100 +10,8 @@
 #include "layout.h"
 #include "log.h"
 #include "stm32.h"
+#include "upload_plan.h"
 #include "usb_holders.h"
-
-namespace stm32 {
-
-namespace {
-
-uint64_t alignDown(uint64_t value, uint64_t block) { return value / block * block; }
-uint64_t alignUp(uint64_t value, uint64_t block) { return (value + block - 1) / block * block; }
-
-} // namespace
-
-PageMap::PageMap(uint32_t flashStart, uint32_t blockSize, uint64_t flashBytes, const FlashLayout* layout)
-    : flashStart_(flashStart), blockSize_(blockSize == 0 ? 1 : blockSize),
-      usable_(flashBytes / (blockSize == 0 ? 1 : blockSize) * (blockSize == 0 ? 1 : blockSize)) {
-    if (layout != nullptr) {
-        layoutStart_ = layout->startAddress;
-        segments_ = layout->segments;
-    }
-}
-
-bool PageMap::layoutPageAt(uint64_t absolute, Page* page) const {
-    uint64_t segmentStart = layoutStart_;
-    for (const FlashSegment& segment : segments_) {
-        uint64_t segmentEnd = segmentStart + static_cast<uint64_t>(segment.pageCount) * segment.pageSize;
-        if (absolute >= segmentStart && absolute < segmentEnd) {
-            uint64_t pageStart = segmentStart + (absolute - segmentStart) / segment.pageSize * segment.pageSize;
-            // A page that begins before flash start is clamped to it.
-            page->beforeFlash = pageStart < flashStart_;
-            page->begin = page->beforeFlash ? 0 : pageStart - flashStart_;
-            page->end = pageStart + segment.pageSize - flashStart_;
-            return true;
-        }
-        segmentStart = segmentEnd;
-    }
-    return false;
-}
-
-Range PageMap::pageAt(uint64_t offset) const {
-    Page page{};
-    if (layoutPageAt(static_cast<uint64_t>(flashStart_) + offset, &page)) return {page.begin, page.end};
-    uint64_t begin = alignDown(offset, blockSize_);
-    return {begin, begin + blockSize_};
-}
-
-Range PageMap::widen(Range r) const {
-    if (r.length() == 0) return {r.begin, r.begin};
-    uint64_t begin = alignDown(r.begin, blockSize_);
-    uint64_t end = std::min(alignUp(r.end, blockSize_), usable_);
-    if (begin >= end) return {begin, begin}; // nothing of it lies in the usable flash
-    for (;;) {
-        uint64_t newBegin = alignDown(pageAt(begin).begin, blockSize_);
-        uint64_t newEnd = std::min(alignUp(pageAt(end - 1).end, blockSize_), usable_);
-        newBegin = std::min(newBegin, begin);
-        newEnd = std::max(newEnd, end);
-        if (newBegin == begin && newEnd == end) break;
-        begin = newBegin;
-        end = newEnd;
-    }
-    return {begin, end};
-}
-
-std::vector<uint32_t> PageMap::pageAddresses(Range r) const {
-    std::vector<uint32_t> addresses;
-    uint64_t offset = r.begin;
-    while (offset < r.end) {
-        Range page = pageAt(offset);
-        addresses.push_back(static_cast<uint32_t>(flashStart_ + page.begin));
-        offset = page.end > offset ? page.end : offset + blockSize_;
-    }
-    return addresses;
-}
-
-bool PageMap::pageInsideFlash(uint64_t offset) const {
-    Page page{};
-    // Past the end of a known layout there is no flash, whatever was lent.
-    if (!layoutPageAt(static_cast<uint64_t>(flashStart_) + offset, &page)) return segments_.empty() && offset < usable_;
-    return !page.beforeFlash && page.end <= usable_;
-}
-
-ReadPlan planRead(uint64_t offset, uint64_t length, uint32_t blockSize, uint64_t usableBytes) {
-    uint64_t blocks = alignUp(length, blockSize) / blockSize;
-    if (offset + blocks * blockSize <= usableBytes) return {offset, static_cast<uint32_t>(blocks), 0};
-    // The direct read would pass the end of flash: start at the block boundary instead.
-    uint64_t aligned = alignDown(offset, blockSize);
-    uint64_t skip = offset - aligned;
-    blocks = alignUp(skip + length, blockSize) / blockSize;
-    return {aligned, static_cast<uint32_t>(blocks), skip};
-}
-
-bool useWholeFlashMode(uint64_t offset, uint64_t imageLength, uint64_t flashSize) {
-    return offset == 0 && imageLength * 2 >= flashSize;
-}
-
-} // namespace stm32
 
 namespace {
 
@@ -129,8 +37,16 @@ public:
 private:
     bool selectTarget(int32_t targetIndex);
     int32_t list();
-    int32_t upload();
-    int32_t uploadSteps();
+    int32_t program();
+    int32_t programSteps();
+    bool imageFits() const;
+    bool massEraseAllowed() const;
+    bool definedBytes(stm32::RangeList* defined);
+    stm32::UploadSettings uploadSettings() const;
+    void copyDefinedBytes(const stm32::RangeList& defined);
+    int readRuns(const stm32::RangeList& runs);
+    int32_t eraseAndWrite(const stm32::WritePlan& plan);
+    bool verify(const stm32::RangeList& defined, bool sparse, bool* differs);
     int32_t download();
     int32_t downloadSteps();
     int32_t erase();
@@ -143,7 +59,7 @@ private:
     int readRun(Range run, uint8_t* buffer);
     int readToBufferStart(uint64_t offset, uint64_t length);
     int writeRun(Stm32Context* progress, Range run, const uint8_t* buffer);
-    bool reportDifferences(uint64_t length);
+    bool reportDifferences(const uint8_t* flash, const stm32::RangeList& defined);
     void startProgram(uint32_t jumpAddress);
 
     uint64_t flashSize() const { return ctx_->flashBufferSize > 0 ? static_cast<uint64_t>(ctx_->flashBufferSize) : 0; }
@@ -189,7 +105,7 @@ int32_t Engine::run(int32_t targetIndex, uint32_t command) {
     }
     block_ = static_cast<uint32_t>(info.wTransferSize);
     switch (command) {
-    case STM32_CMD_UPLOAD: return upload();
+    case STM32_CMD_UPLOAD: return program();
     case STM32_CMD_DOWNLOAD: return download();
     default: return erase();
     }
@@ -268,34 +184,67 @@ uint32_t Engine::readJumpAddress() {
     return littleEndianWord(first.data() + 4);
 }
 
-int32_t Engine::upload() {
-    int32_t result = uploadSteps();
+int32_t Engine::program() {
+    int32_t result = programSteps();
     handle_.reset();
     logLine(ctx_, result == STM32_RESULT_OK ? "OK." : "Error while flashing STM32.");
     return result;
 }
 
-int32_t Engine::uploadSteps() {
+bool Engine::imageFits() const {
     const int64_t imageLength = ctx_->imageLength;
-    if (ctx_->image == nullptr || ctx_->flashBuffer == nullptr || imageLength < 0 ||
-        offset_ + static_cast<uint64_t>(imageLength) > usable() ||
-        flashStart_ + offset_ + static_cast<uint64_t>(imageLength) > 0x100000000ULL) {
+    return ctx_->image != nullptr && ctx_->flashBuffer != nullptr && imageLength >= 0 &&
+           offset_ + static_cast<uint64_t>(imageLength) <= usable() &&
+           flashStart_ + offset_ + static_cast<uint64_t>(imageLength) <= 0x100000000ULL;
+}
+
+// Mass erase wipes the whole part: only when our buffer is the whole part.
+bool Engine::massEraseAllowed() const {
+    return !haveLayout_ ||
+           (layout_.startAddress == flashStart_ && static_cast<uint64_t>(layout_.totalSize) <= usable());
+}
+
+// The image positions to program; logs why there are none.
+bool Engine::definedBytes(stm32::RangeList* defined) {
+    const uint64_t length = static_cast<uint64_t>(ctx_->imageLength);
+    if (!stm32::definedImageRanges(ctx_->imageRanges, ctx_->imageRangeCount, length, defined)) {
+        logLine(ctx_, "Image ranges lie outside the image.");
+        return false;
+    }
+    if (defined->empty()) {
+        logLine(ctx_, "Image is empty.");
+        return false;
+    }
+    return true;
+}
+
+stm32::UploadSettings Engine::uploadSettings() const {
+    stm32::UploadSettings settings;
+    settings.flashSize = flashSize();
+    settings.offset = offset_;
+    settings.skipUnchanged = (ctx_->uploadFlags & STM32_UPLOAD_SKIP_UNCHANGED) != 0;
+    settings.massEraseAllowed = massEraseAllowed();
+    return settings;
+}
+
+void Engine::copyDefinedBytes(const stm32::RangeList& defined) {
+    for (const Range& r : defined) std::memcpy(ctx_->flashBuffer + offset_ + r.begin, ctx_->image + r.begin, r.length());
+}
+
+int32_t Engine::programSteps() {
+    if (!imageFits()) {
         logLine(ctx_, "Invalid offset.");
         return STM32_RESULT_INVALID_OFFSET;
     }
-    if (imageLength == 0) {
-        logLine(ctx_, "Image is empty.");
-        return STM32_RESULT_INVALID_OFFSET;
-    }
-    const uint64_t length = static_cast<uint64_t>(imageLength);
+    stm32::RangeList defined;
+    if (!definedBytes(&defined)) return STM32_RESULT_INVALID_OFFSET;
+    // Ranges that cover the whole image make it a raw one.
+    const bool sparse = !(defined.size() == 1 && defined[0] == Range{0, static_cast<uint64_t>(ctx_->imageLength)});
     if (!openAndReadLayout()) return STM32_RESULT_OPEN_ERROR;
+    const stm32::UploadSettings settings = uploadSettings();
     stm32::PageMap map = pageMap();
-    // Mass erase wipes the whole part: only when our buffer is the whole part.
-    bool wholeFlash = stm32::useWholeFlashMode(offset_, length, flashSize()) &&
-                      (!haveLayout_ || (layout_.startAddress == flashStart_ &&
-                                        static_cast<uint64_t>(layout_.totalSize) <= usable()));
-    Range run = wholeFlash ? Range{0, usable()} : map.widen({offset_, offset_ + length});
-    if (!runIsWholePages(run)) {
+    stm32::UploadPlanner planner(map, stm32::shifted(defined, offset_), settings);
+    if (!planner.pagesInsideFlash()) {
         logLine(ctx_, "Invalid offset.");
         return STM32_RESULT_INVALID_OFFSET;
     }
@@ -303,63 +252,95 @@ int32_t Engine::uploadSteps() {
     if (offset_ != 0) logLine(ctx_, "Address: 0x%08X", address(offset_));
     logLine(ctx_, "Reading flash.");
     uint32_t jumpAddress = kNoJumpAddress;
-    if (offset_ >= 8) jumpAddress = readJumpAddress();
+    // Without its own reset vector a sparse image keeps the resident one.
+    if (offset_ >= 8 || (sparse && !stm32::covers(defined, {4, 8}))) jumpAddress = readJumpAddress();
 
-    uint8_t* buffer = ctx_->flashBuffer;
-    int rc = 0;
-    if (wholeFlash) {
-        uint64_t flashBlocks = usable() / block_;
-        uint64_t tailBlocks = std::min((flashSize() - length) / block_ + 1, flashBlocks);
-        uint64_t tailStart = (flashBlocks - tailBlocks) * block_;
-        rc = readRun({tailStart, usable()}, buffer + tailStart);
-    } else {
-        rc = readRun(run, buffer + run.begin);
-    }
-    if (rc != 0) return STM32_RESULT_READ_ERROR;
-    std::memcpy(buffer + offset_, ctx_->image, length);
+    if (readRuns(planner.reads()) != 0) return STM32_RESULT_READ_ERROR;
+    stm32::WritePlan plan = planner.decide(ctx_->flashBuffer, ctx_->image);
+    if (settings.skipUnchanged) logLine(ctx_, "Skipped %u of %u pages (unchanged).", plan.skippedPages, plan.pages);
+    if (readRuns(plan.moreReads) != 0) return STM32_RESULT_READ_ERROR;
+    copyDefinedBytes(defined);
 
-    stm32::logProgress(ctx_, "Erasing pages.");
-    rc = wholeFlash ? dfuMassErase(handle_.get()) : stm32::eraseAddresses(ctx_, handle_.get(), map.pageAddresses(run));
-    stm32::logEndProgress(ctx_);
-    if (rc != 0) return STM32_RESULT_ERASE_ERROR;
-
-    stm32::logProgress(ctx_, "Writing pages.");
-    rc = writeRun(ctx_, run, buffer + run.begin);
-    stm32::logEndProgress(ctx_);
-    if (rc != 0) return STM32_RESULT_WRITE_ERROR;
+    int32_t result = eraseAndWrite(plan);
+    if (result != STM32_RESULT_OK) return result;
 
     logLine(ctx_, "Verifying.");
-    if (readToBufferStart(offset_, length) != 0) {
+    bool differs = false;
+    if (!verify(defined, sparse, &differs)) {
         logLine(ctx_, "Error while reading flash memory.");
         return STM32_RESULT_READ_ERROR;
     }
-    if (reportDifferences(length)) return STM32_RESULT_VERIFY_ERROR;
+    if (differs) return STM32_RESULT_VERIFY_ERROR;
     startProgram(jumpAddress != kNoJumpAddress ? jumpAddress : littleEndianWord(ctx_->image + 4));
     return STM32_RESULT_OK;
 }
 
+int Engine::readRuns(const stm32::RangeList& runs) {
+    for (const Range& run : runs) {
+        int rc = readRun(run, ctx_->flashBuffer + run.begin);
+        if (rc != 0) return rc;
+    }
+    return 0;
+}
+
+int32_t Engine::eraseAndWrite(const stm32::WritePlan& plan) {
+    stm32::logProgress(ctx_, "Erasing pages.");
+    int rc = 0;
+    if (plan.massErase) {
+        rc = dfuMassErase(handle_.get());
+    } else if (!plan.eraseAddresses.empty()) {
+        rc = stm32::eraseAddresses(ctx_, handle_.get(), plan.eraseAddresses);
+    }
+    stm32::logEndProgress(ctx_);
+    if (rc != 0) return STM32_RESULT_ERASE_ERROR;
+
+    stm32::logProgress(ctx_, "Writing pages.");
+    for (const Range& run : plan.writes) {
+        rc = writeRun(ctx_, run, ctx_->flashBuffer + run.begin);
+        if (rc != 0) break;
+    }
+    stm32::logEndProgress(ctx_);
+    return rc == 0 ? STM32_RESULT_OK : STM32_RESULT_WRITE_ERROR;
+}
+
+// Reads back what the image defines and reports the differences. A raw image
+// is read from its offset into the flash buffer's start; a sparse one only in
+// the blocks holding its bytes, each at its own offset.
+bool Engine::verify(const stm32::RangeList& defined, bool sparse, bool* differs) {
+    if (!sparse) {
+        if (readToBufferStart(offset_, defined[0].end) != 0) return false;
+        *differs = reportDifferences(ctx_->flashBuffer, defined);
+        return true;
+    }
+    if (readRuns(stm32::blocksHolding(stm32::shifted(defined, offset_), block_, usable())) != 0) return false;
+    *differs = reportDifferences(ctx_->flashBuffer + offset_, defined);
+    return true;
+}
+
 // Every difference counts; at most three lines per block are shown.
-bool Engine::reportDifferences(uint64_t length) {
-    const uint8_t* flash = ctx_->flashBuffer;
+bool Engine::reportDifferences(const uint8_t* flash, const stm32::RangeList& defined) {
     const uint8_t* image = ctx_->image;
     bool any = false;
     int64_t previousPage = -1;
     int linesForPage = 0;
-    for (uint64_t i = 0; i < length; ++i) {
-        if (flash[i] == image[i]) continue;
-        if (!any) {
-            logLine(ctx_, "Error at");
-            logLine(ctx_, "[page] Address firmware (flash)");
-            any = true;
-        }
-        int64_t page = static_cast<int64_t>((offset_ + i) / block_ + 1);
-        if (page != previousPage) {
-            previousPage = page;
-            linesForPage = 0;
-        }
-        if (linesForPage < kDiffLinesPerBlock) {
-            logLine(ctx_, "[%04d] %08X: %02X (%02X)", static_cast<int>(page), address(offset_ + i), image[i], flash[i]);
-            ++linesForPage;
+    for (const Range& r : defined) {
+        for (uint64_t i = r.begin; i < r.end; ++i) {
+            if (flash[i] == image[i]) continue;
+            if (!any) {
+                logLine(ctx_, "Error at");
+                logLine(ctx_, "[page] Address firmware (flash)");
+                any = true;
+            }
+            int64_t page = static_cast<int64_t>((offset_ + i) / block_ + 1);
+            if (page != previousPage) {
+                previousPage = page;
+                linesForPage = 0;
+            }
+            if (linesForPage < kDiffLinesPerBlock) {
+                logLine(ctx_, "[%04d] %08X: %02X (%02X)", static_cast<int>(page), address(offset_ + i), image[i],
+                        flash[i]);
+                ++linesForPage;
+            }
         }
     }
     return any;

@@ -10,6 +10,9 @@
 
 namespace stm32 {
 
+inline uint64_t alignDown(uint64_t value, uint64_t block) { return value / block * block; }
+inline uint64_t alignUp(uint64_t value, uint64_t block) { return (value + block - 1) / block * block; }
+
 // Byte range relative to flash start: [begin, end).
 struct Range {
     uint64_t begin = 0;

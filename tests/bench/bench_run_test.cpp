@@ -85,6 +85,23 @@ double decimal(const std::map<std::string, std::string>& row, const std::string&
     return it == row.end() ? -1 : std::strtod(it->second.c_str(), nullptr);
 }
 
+// The -k rows run only with an stm32cmd that offers -k.
+bool stm32cmdSkipsUnchanged() {
+    FILE* pipe = popen((std::string(STM32CMD_PROGRAM) + " -h 2>&1").c_str(), "r");
+    if (!pipe) return false;
+    std::string usage;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) usage.append(buffer, got);
+    pclose(pipe);
+    return usage.find("--skip-unchanged") != std::string::npos;
+}
+
+const char* const kJobs[] = {"upload 64 KB", "upload half flash", "upload full flash", "upload sparse",
+                             "upload option area", "re-upload unchanged", "re-upload 1 byte changed",
+                             "download flash", "mass erase", "list"};
+const char* const kSkipJobs[] = {"re-upload unchanged -k", "re-upload 1 byte changed -k"};
+
 class BenchRun : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { quick = new BenchOutput(runBench("--time-scale 0 --runs 1 --boards f1")); }
@@ -99,8 +116,9 @@ BenchOutput* BenchRun::quick = nullptr;
 TEST_F(BenchRun, QuickRunHasEveryRowAndFinishes) {
     ASSERT_EQ(quick->status, 0) << quick->err << quick->out;
     auto jobs = table(quick->out, "Job");
-    for (const char* job : {"upload 64 KB", "upload half flash", "upload full flash", "upload sparse",
-                            "upload option area", "download flash", "mass erase", "list"}) {
+    std::vector<std::string> expected(std::begin(kJobs), std::end(kJobs));
+    if (stm32cmdSkipsUnchanged()) expected.insert(expected.end(), std::begin(kSkipJobs), std::end(kSkipJobs));
+    for (const std::string& job : expected) {
         ASSERT_TRUE(jobs.count(job)) << job << "\n" << quick->out;
         const auto& row = jobs[job];
         EXPECT_EQ(row.at("Board"), "f1");
@@ -108,11 +126,19 @@ TEST_F(BenchRun, QuickRunHasEveryRowAndFinishes) {
         EXPECT_GT(decimal(row, "Wall (s)"), 0.0) << job;
         // An instant board leaves only the bus in the minimum: every job but
         // the erase and the list moves data.
-        if (std::string(job) != "list" && std::string(job) != "mass erase") {
+        if (job != "list" && job != "mass erase") {
             EXPECT_GT(decimal(row, "Minimum (s)"), 0.0) << job;
         }
+        // dfu-util beside it, where it has the job and is installed.
+        const std::string& dfuUtil = row.at("dfu-util (s)");
+        bool comparable = job != "mass erase" && job.find(" -k") == std::string::npos;
+        if (!comparable) {
+            EXPECT_EQ(dfuUtil, "-") << job;
+        } else if (dfuUtil != "-") {
+            EXPECT_GT(decimal(row, "dfu-util (s)"), 0.0) << job << ": " << dfuUtil;
+        }
     }
-    EXPECT_EQ(table(quick->out, "Job").size(), 8u);
+    EXPECT_EQ(jobs.size(), expected.size());
 }
 
 // 256 KB of 2 KB pages, wTransferSize 2048; the board holds data everywhere.
@@ -143,6 +169,22 @@ TEST_F(BenchRun, CountsFollowTheGeometry) {
     EXPECT_EQ(number(option, "Erase cmds"), 2);
     EXPECT_EQ(number(option, "Mass erases"), 0);
     EXPECT_EQ(number(option, "Blocks written"), 2);
+
+    // Re-uploading what the board holds: the whole flash again, unless -k
+    // leaves the unchanged pages alone.
+    for (const char* again : {"re-upload unchanged", "re-upload 1 byte changed"}) {
+        EXPECT_EQ(number(jobs[again], "Mass erases"), 1) << again;
+        EXPECT_EQ(number(jobs[again], "Blocks written"), 128) << again;
+    }
+    if (stm32cmdSkipsUnchanged()) {
+        const auto& same = jobs["re-upload unchanged -k"];
+        EXPECT_EQ(number(same, "Erase cmds") + number(same, "Mass erases") + number(same, "Blocks written"), 0);
+        EXPECT_EQ(number(same, "Blocks read"), 256); // compare and verify
+        const auto& one = jobs["re-upload 1 byte changed -k"];
+        EXPECT_EQ(number(one, "Erase cmds"), 1);
+        EXPECT_EQ(number(one, "Mass erases"), 0);
+        EXPECT_EQ(number(one, "Blocks written"), 1);
+    }
 
     const auto& download = jobs["download flash"];
     EXPECT_EQ(number(download, "Blocks read"), 128);
@@ -183,10 +225,10 @@ TEST_F(BenchRun, HostCostsAreMeasured) {
 
 // A flasher that fails must not be benchmarked as if it had worked.
 TEST(BenchFailure, FailingProgramGivesFailedRowsAndStatus) {
-    BenchOutput run = runBench("--time-scale 0 --runs 1 --boards f1 --stm32cmd /bin/false");
+    BenchOutput run = runBench("--time-scale 0 --runs 1 --boards f1 --stm32cmd /bin/false --dfu-util none");
     EXPECT_NE(run.status, 0);
     auto jobs = table(run.out, "Job");
-    ASSERT_EQ(jobs.size(), 8u) << run.out;
+    ASSERT_EQ(jobs.size(), std::size(kJobs)) << run.out; // /bin/false offers no -k
     for (const auto& job : jobs) EXPECT_EQ(job.second.at("Wall (s)").rfind("FAILED", 0), 0u) << job.first;
 }
 

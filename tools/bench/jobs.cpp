@@ -1,5 +1,6 @@
 #include "jobs.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "profiles.h"
@@ -48,6 +49,30 @@ std::vector<uint8_t> sparseImage(uint32_t flashStart, uint64_t flashSize, uint64
     return image;
 }
 
+// Re-uploads of an image the board already holds, as it is and with one byte
+// changed, with and without -k. The F1 board's flash is smaller than 512 KB:
+// its whole flash is used there.
+void addReuploads(std::vector<Job>& jobs, uint32_t flashStart, uint64_t flashSize) {
+    const uint64_t length = std::min<uint64_t>(512 * KB, flashSize);
+    const std::string held = kilobytes(length) + (length == flashSize ? " (the whole flash)" : "") +
+                             " at offset 0, the board holds it";
+    auto image = programBytes(length, 6, flashStart);
+    auto changed = image;
+    const uint64_t at = length * 5 / 8 + 123; // inside a 128 KB sector of the F4 and H7 boards
+    changed[at] = uint8_t(changed[at] ^ 0x5A);
+    for (bool skip : {false, true}) {
+        const std::string flag = skip ? " -k" : "";
+        Job same = upload("re-upload unchanged" + flag, held, image);
+        same.resident = image;
+        same.skipUnchanged = skip;
+        jobs.push_back(same);
+        Job one = upload("re-upload 1 byte changed" + flag, held + ", one byte differs at " + hex(at), changed);
+        one.resident = image;
+        one.skipUnchanged = skip;
+        jobs.push_back(one);
+    }
+}
+
 } // namespace
 
 std::vector<uint8_t> codeBytes(uint64_t length, uint32_t seed) {
@@ -82,6 +107,7 @@ std::vector<Job> makeJobs(uint32_t flashStart, uint64_t flashSize) {
                           sparseImage(flashStart, flashSize, sparseCode, sparseTable)));
     jobs.push_back(upload("upload option area", kilobytes(optionLength) + " at -o " + hex(optionOffset),
                           codeBytes(optionLength, 4), optionOffset));
+    addReuploads(jobs, flashStart, flashSize);
     jobs.push_back(other("download flash", kilobytes(flashSize) + ", -d", JobKind::Download));
     jobs.push_back(other("mass erase", "-e -s 0", JobKind::EraseAll));
     jobs.push_back(other("list", "-l", JobKind::List));
@@ -91,13 +117,34 @@ std::vector<Job> makeJobs(uint32_t flashStart, uint64_t flashSize) {
 std::vector<std::string> stm32cmdArguments(const Job& job, const std::string& imagePath,
                                            const std::string& downloadPath) {
     switch (job.kind) {
-    case JobKind::Upload:
-        if (job.offset != 0) return {"-o", hex(job.offset), imagePath};
-        return {imagePath};
+    case JobKind::Upload: {
+        std::vector<std::string> words;
+        if (job.skipUnchanged) words.push_back("-k");
+        if (job.offset != 0) words.insert(words.end(), {"-o", hex(job.offset)});
+        words.push_back(imagePath);
+        return words;
+    }
     case JobKind::Download:
         return {"-d", "-f", downloadPath};
     case JobKind::EraseAll:
         return {"-e", "-s", "0"};
+    case JobKind::List:
+        return {"-l"};
+    }
+    return {};
+}
+
+std::vector<std::string> dfuUtilArguments(const Job& job, uint32_t flashStart, uint64_t flashSize,
+                                          const std::string& imagePath, const std::string& downloadPath) {
+    switch (job.kind) {
+    case JobKind::Upload:
+        // dfu-util cannot leave unchanged pages alone: the row without -k is its row.
+        if (job.skipUnchanged) return {};
+        return {"-a", "0", "-s", hex(flashStart + job.offset) + ":leave", "-D", imagePath};
+    case JobKind::Download:
+        return {"-a", "0", "-s", hex(flashStart) + ":" + std::to_string(flashSize), "-U", downloadPath};
+    case JobKind::EraseAll:
+        return {}; // its mass erase comes only with a download of a file
     case JobKind::List:
         return {"-l"};
     }

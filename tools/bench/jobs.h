@@ -20,6 +20,10 @@ struct Job {
     JobKind kind = JobKind::Upload;
     std::vector<uint8_t> image; // uploads: the image file's bytes
     uint64_t offset = 0;        // uploads: -o
+    // Uploads: what the board already holds at the offset before the run
+    // (empty: only the older program), for re-uploads.
+    std::vector<uint8_t> resident;
+    bool skipUnchanged = false; // uploads: -k
 };
 
 std::vector<Job> makeJobs(uint32_t flashStart, uint64_t flashSize);
@@ -28,6 +32,11 @@ std::vector<Job> makeJobs(uint32_t flashStart, uint64_t flashSize);
 // files it reads or writes.
 std::vector<std::string> stm32cmdArguments(const Job& job, const std::string& imagePath,
                                            const std::string& downloadPath);
+
+// The same job for dfu-util (DfuSe, alternate setting 0); empty when it has
+// no such job.
+std::vector<std::string> dfuUtilArguments(const Job& job, uint32_t flashStart, uint64_t flashSize,
+                                          const std::string& imagePath, const std::string& downloadPath);
 
 FlashGeometry geometryOf(const vboard::Board& board);
 

@@ -1,5 +1,7 @@
 // stm32-bench: times stm32cmd on virtual boards at the boards' real speed and
 // sets each job against the least time the board itself would need.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -28,8 +30,21 @@ using bench::JobResult;
 
 constexpr uint32_t kResidentSeed = 5; // the board holds an older program and data everywhere
 
+// Debian's dfu-util, run on the same boards for comparison; empty: none.
+std::string findDfuUtil() {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        fs::path candidate = fs::path(dir.empty() ? "." : dir) / "dfu-util";
+        if (access(candidate.c_str(), X_OK) == 0) return candidate.string();
+    }
+    return "";
+}
+
 struct Options {
     std::string stm32cmd = STM32_BENCH_DEFAULT_STM32CMD;
+    std::string dfuUtil = findDfuUtil();
     std::vector<vboard::Profile> boards{vboard::Profile::F1, vboard::Profile::F4, vboard::Profile::H7};
     double timeScale = 1.0;
     int runs = 3;
@@ -40,7 +55,7 @@ struct Options {
 
 const char kUsage[] =
     "usage: stm32-bench [--boards f1,f4,h7] [--time-scale X] [--runs N] [--budget SECONDS]\n"
-    "                   [--stm32cmd PATH] [--output FILE] [--work DIR]\n";
+    "                   [--stm32cmd PATH] [--dfu-util PATH|none] [--output FILE] [--work DIR]\n";
 
 bool parseBoards(const std::string& list, std::vector<vboard::Profile>& boards) {
     boards.clear();
@@ -77,6 +92,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
             if (!parseNumber(value, options.budgetSeconds)) return false;
         } else if (arg == "--stm32cmd") {
             options.stm32cmd = value;
+        } else if (arg == "--dfu-util") {
+            options.dfuUtil = value == "none" ? "" : value;
         } else if (arg == "--output") {
             options.output = value;
         } else if (arg == "--work") {
@@ -104,8 +121,17 @@ bool flashMatchesUpload(const std::vector<uint8_t>& before, const std::vector<ui
     return after == expected;
 }
 
+bool imageInPlace(const std::vector<uint8_t>& after, const Job& job) {
+    return std::equal(job.image.begin(), job.image.end(), after.begin() + long(job.offset));
+}
+
 uint32_t resetVector(const std::vector<uint8_t>& program) {
     return uint32_t(program[4]) | uint32_t(program[5]) << 8 | uint32_t(program[6]) << 16 | uint32_t(program[7]) << 24;
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // Whether the board ended as the job promises; a benchmark of a job that
@@ -125,19 +151,42 @@ std::string checkOutcome(const Job& job, const vboard::Board& board, const std::
     case JobKind::EraseAll:
         return std::all_of(after.begin(), after.end(), [](uint8_t b) { return b == 0xFF; }) ? ""
                                                                                             : "flash not erased";
-    case JobKind::List: {
-        std::ifstream in(logPath);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        return text.find("STM32 (ID:0) Flash:") != std::string::npos ? "" : "board not listed";
-    }
+    case JobKind::List:
+        return readText(logPath).find("STM32 (ID:0) Flash:") != std::string::npos ? "" : "board not listed";
     }
     return "";
 }
 
+// dfu-util promises less: it erases whole pages without keeping what the
+// image does not cover, and starts the program through the image's start.
+std::string checkDfuUtilOutcome(const Job& job, const vboard::Board& board, const std::vector<uint8_t>& before,
+                                const std::string& downloadPath, const std::string& logPath) {
+    switch (job.kind) {
+    case JobKind::Upload:
+        if (!imageInPlace(board.flash(), job)) return "flash differs from the image";
+        return board.hasLeft() ? "" : "the program was not started";
+    case JobKind::Download:
+        return readFile(downloadPath) == before ? "" : "downloaded file differs from the flash";
+    case JobKind::List:
+        return readText(logPath).find("Found DFU: [0483:df11]") != std::string::npos ? "" : "board not listed";
+    case JobKind::EraseAll:
+        break;
+    }
+    return "";
+}
+
+enum class Tool { Stm32cmd, DfuUtil };
+
+struct Run {
+    double seconds = 0;
+    long maxRssKilobytes = 0;
+    std::string failure;
+};
+
 // One run on a freshly powered-up board: an upload starts the new program and
 // the board leaves the bus, as real ones do.
-bool runOnce(const Options& options, vboard::Profile profile, const Job& job, const std::string& imagePath,
-             JobResult& result) {
+Run runOnce(const Options& options, vboard::Profile profile, const Job& job, const std::string& imagePath,
+            Tool tool, JobResult& result) {
     vboard::Bus bus;
     vboard::BoardOptions boardOptions;
     boardOptions.profile = profile;
@@ -146,31 +195,56 @@ bool runOnce(const Options& options, vboard::Profile profile, const Job& job, co
     board.fillFlashPattern(kResidentSeed);
     // The resident program's vector table: an upload at an offset starts it.
     board.write(board.flashStart(), bench::programBytes(8, kResidentSeed, board.flashStart()));
+    if (!job.resident.empty()) board.write(board.flashStart() + uint32_t(job.offset), job.resident);
     std::vector<uint8_t> before = board.flash();
     board.resetCounters();
 
     std::string downloadPath = options.workDir + "/download.bin";
-    std::string logName = result.board + "-" + job.name + ".log";
+    std::string logName = result.board + "-" + job.name + (tool == Tool::DfuUtil ? "-dfu-util" : "") + ".log";
     std::replace(logName.begin(), logName.end(), ' ', '-');
     std::string logPath = options.workDir + "/" + logName;
     fs::remove(downloadPath);
     fs::remove(logPath);
-    std::vector<std::string> argv{options.stm32cmd};
-    for (auto& word : bench::stm32cmdArguments(job, imagePath, downloadPath)) argv.push_back(word);
+    std::vector<std::string> argv{tool == Tool::DfuUtil ? options.dfuUtil : options.stm32cmd};
+    auto words = tool == Tool::DfuUtil
+                     ? bench::dfuUtilArguments(job, board.flashStart(), board.flashSize(), imagePath, downloadPath)
+                     : bench::stm32cmdArguments(job, imagePath, downloadPath);
+    argv.insert(argv.end(), words.begin(), words.end());
 
     bench::ChildResult child = bench::runChild(argv, logPath, {{"UMOCKDEV_DIR", bus.umockdevDir()}});
-    result.counters = board.counters();
-    result.romPollSeconds = bench::romPollSeconds(profile, result.counters, options.timeScale);
-    if (child.exitStatus != 0) {
-        result.failure = "stm32cmd exit status " + std::to_string(child.exitStatus) + " (log in " + logPath + ")";
-        return false;
+    Run run;
+    if (tool == Tool::Stm32cmd) {
+        result.counters = board.counters();
+        result.romPollSeconds = bench::romPollSeconds(profile, result.counters, options.timeScale);
     }
-    result.failure = checkOutcome(job, board, before, downloadPath, logPath);
-    if (!result.failure.empty()) return false;
-    result.seconds.push_back(child.seconds);
-    result.maxRssKilobytes.push_back(child.maxRssKilobytes);
-    result.minimum = bench::minimumOf(job, bench::geometryOf(board), before);
-    return true;
+    if (child.exitStatus != 0) {
+        run.failure = "exit status " + std::to_string(child.exitStatus) + " (log in " + logPath + ")";
+        return run;
+    }
+    run.failure = tool == Tool::DfuUtil ? checkDfuUtilOutcome(job, board, before, downloadPath, logPath)
+                                        : checkOutcome(job, board, before, downloadPath, logPath);
+    if (!run.failure.empty()) return run;
+    run.seconds = child.seconds;
+    run.maxRssKilobytes = child.maxRssKilobytes;
+    if (tool == Tool::Stm32cmd) result.minimum = bench::minimumOf(job, bench::geometryOf(board), before);
+    return run;
+}
+
+// Runs until `runs` are done or the budget is spent; the failure of a run
+// ends the series.
+std::string runSeries(const Options& options, vboard::Profile profile, const Job& job, const std::string& imagePath,
+                      Tool tool, JobResult& result, std::vector<double>& seconds) {
+    double spent = 0;
+    for (int n = 0; n < options.runs && (n == 0 || spent < options.budgetSeconds); ++n) {
+        Run run = runOnce(options, profile, job, imagePath, tool, result);
+        if (!run.failure.empty()) return run.failure;
+        seconds.push_back(run.seconds);
+        if (tool == Tool::Stm32cmd) result.maxRssKilobytes.push_back(run.maxRssKilobytes);
+        spent += run.seconds;
+        std::fprintf(stderr, "  %s %-28s %s run %d: %.3f s\n", result.board.c_str(), job.name.c_str(),
+                     tool == Tool::DfuUtil ? "dfu-util" : "stm32cmd", n + 1, run.seconds);
+    }
+    return "";
 }
 
 JobResult runJob(const Options& options, vboard::Profile profile, const Job& job) {
@@ -178,23 +252,30 @@ JobResult runJob(const Options& options, vboard::Profile profile, const Job& job
     result.board = vboard::describe(profile).shortName;
     std::string imagePath = options.workDir + "/image.bin";
     if (job.kind == JobKind::Upload) writeFile(imagePath, job.image);
-    double spent = 0;
-    for (int run = 0; run < options.runs && (run == 0 || spent < options.budgetSeconds); ++run) {
-        if (!runOnce(options, profile, job, imagePath, result)) break;
-        spent += result.seconds.back();
-        std::fprintf(stderr, "  %s %-20s run %d: %.3f s\n", result.board.c_str(), job.name.c_str(), run + 1,
-                     result.seconds.back());
+    std::string failure = runSeries(options, profile, job, imagePath, Tool::Stm32cmd, result, result.seconds);
+    if (!failure.empty()) result.failure = "stm32cmd " + failure;
+    result.dfuUtilRan = !options.dfuUtil.empty() && !bench::dfuUtilArguments(job, 0, 0, "", "").empty();
+    if (result.dfuUtilRan) {
+        result.dfuUtilFailure =
+            runSeries(options, profile, job, imagePath, Tool::DfuUtil, result, result.dfuUtilSeconds);
     }
     result.job = job;
     result.job.image.clear();
+    result.job.resident.clear();
     return result;
 }
 
-long baselineRss(const Options& options) {
-    // -h ends with the usage text and the parameter-error status; only the
-    // memory matters here.
-    bench::ChildResult child = bench::runChild({options.stm32cmd, "-h"}, options.workDir + "/usage.log");
-    return child.maxRssKilobytes;
+struct Baseline {
+    long maxRssKilobytes = 0;
+    bool skipsUnchanged = false; // the usage offers -k
+};
+
+Baseline baseline(const Options& options) {
+    // -h ends with the usage text and the parameter-error status; the memory
+    // matters, and whether this stm32cmd knows -k.
+    std::string usagePath = options.workDir + "/usage.log";
+    bench::ChildResult child = bench::runChild({options.stm32cmd, "-h"}, usagePath);
+    return {child.maxRssKilobytes, readText(usagePath).find("--skip-unchanged") != std::string::npos};
 }
 
 } // namespace
@@ -223,7 +304,10 @@ int main(int argc, char** argv) {
 
     bench::Report report;
     report.timeScale = options.timeScale;
-    report.baselineRssKilobytes = baselineRss(options);
+    Baseline before = baseline(options);
+    report.baselineRssKilobytes = before.maxRssKilobytes;
+    if (!before.skipsUnchanged) std::fprintf(stderr, "stm32-bench: this stm32cmd has no -k; its rows are left out\n");
+    if (options.dfuUtil.empty()) std::fprintf(stderr, "stm32-bench: no dfu-util; its column stays empty\n");
     bool allDone = true;
     for (vboard::Profile profile : options.boards) {
         uint64_t flashSize = 0;
@@ -239,11 +323,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %llu KB flash\n", vboard::describe(profile).shortName,
                      static_cast<unsigned long long>(flashSize / 1024));
         for (const Job& job : bench::makeJobs(flashStart, flashSize)) {
+            if (job.skipUnchanged && !before.skipsUnchanged) continue;
             report.results.push_back(runJob(options, profile, job));
-            if (!report.results.back().failure.empty()) {
+            const JobResult& result = report.results.back();
+            if (!result.failure.empty()) {
                 allDone = false;
-                std::fprintf(stderr, "  %s %s: FAILED: %s\n", report.results.back().board.c_str(), job.name.c_str(),
-                             report.results.back().failure.c_str());
+                std::fprintf(stderr, "  %s %s: FAILED: %s\n", result.board.c_str(), job.name.c_str(),
+                             result.failure.c_str());
+            }
+            // dfu-util is only the comparison: its failure fails no job.
+            if (!result.dfuUtilFailure.empty()) {
+                std::fprintf(stderr, "  %s %s: dfu-util FAILED: %s\n", result.board.c_str(), job.name.c_str(),
+                             result.dfuUtilFailure.c_str());
             }
         }
     }

@@ -36,6 +36,12 @@ std::string minimumText(const JobResult& r, double timeScale) {
     return text;
 }
 
+std::string dfuUtilCell(const JobResult& r) {
+    if (!r.dfuUtilRan) return "-";
+    if (!r.dfuUtilFailure.empty()) return "FAILED: " + r.dfuUtilFailure;
+    return fixed(median(r.dfuUtilSeconds), 3);
+}
+
 void row(std::ostringstream& out, const std::vector<std::string>& cells) {
     out << "|";
     for (const auto& cell : cells) out << " " << cell << " |";
@@ -43,18 +49,19 @@ void row(std::ostringstream& out, const std::vector<std::string>& cells) {
 }
 
 void mainTable(std::ostringstream& out, const Report& report) {
-    row(out, {"Board", "Job", "What", "Runs", "Wall (s)", "Erase cmds", "Mass erases", "Blocks written",
-              "Blocks read", "Status requests", "Bytes sent", "Minimum (s)", "Ratio"});
-    row(out, {"---", "---", "---", "---:", "---:", "---:", "---:", "---:", "---:", "---:", "---:", "---:", "---:"});
+    row(out, {"Board", "Job", "What", "Runs", "Wall (s)", "dfu-util (s)", "Erase cmds", "Mass erases",
+              "Blocks written", "Blocks read", "Status requests", "Bytes sent", "Minimum (s)", "Ratio"});
+    row(out, {"---", "---", "---", "---:", "---:", "---:", "---:", "---:", "---:", "---:", "---:", "---:", "---:",
+              "---:"});
     for (const JobResult& r : report.results) {
         if (!r.failure.empty()) {
-            row(out, {r.board, r.job.name, r.job.detail, std::to_string(r.seconds.size()), "FAILED: " + r.failure, "",
-                      "", "", "", "", "", "", ""});
+            row(out, {r.board, r.job.name, r.job.detail, std::to_string(r.seconds.size()), "FAILED: " + r.failure,
+                      dfuUtilCell(r), "", "", "", "", "", "", "", ""});
             continue;
         }
         const auto& c = r.counters;
         row(out, {r.board, r.job.name, r.job.detail, std::to_string(r.seconds.size()), fixed(wall(r), 3),
-                  std::to_string(count(c, Request::ErasePage)), std::to_string(count(c, Request::MassErase)),
+                  dfuUtilCell(r), std::to_string(count(c, Request::ErasePage)), std::to_string(count(c, Request::MassErase)),
                   std::to_string(count(c, Request::DataBlock)), std::to_string(count(c, Request::Upload)),
                   std::to_string(count(c, Request::GetStatus)), std::to_string(c.bytesDownloaded),
                   minimumText(r, report.timeScale), ratio(r, report.timeScale)});

@@ -21,6 +21,10 @@ struct JobResult {
     // of the last run (the profile's bwPollTimeout times the commands sent).
     double romPollSeconds = 0;
     std::string failure;         // empty when every run did what it should
+    // The same job with dfu-util on the same board model, when it has one.
+    bool dfuUtilRan = false;
+    std::vector<double> dfuUtilSeconds;
+    std::string dfuUtilFailure;
 };
 
 struct Report {
