@@ -800,6 +800,92 @@ TEST_F(Stm32Cmd, SecondBoardChosenByIndex)
     EXPECT_EQ(first.count(Request::Upload), 0u);
 }
 
+// --- skip what is unchanged --------------------------------------------------
+
+uint64_t erases(const vboard::Board& board)
+{
+    return board.count(Request::ErasePage) + board.count(Request::MassErase);
+}
+
+TEST_F(Stm32Cmd, SkipUnchangedLeavesPagesThatHoldTheImage)
+{
+    for (const vboard::Profile profile : {vboard::Profile::F1, vboard::Profile::F4, vboard::Profile::H7}) {
+        vboard::Bus ownBus;
+        vboard::BoardOptions options;
+        options.profile = profile;
+        vboard::Board& board = ownBus.addBoard(options);
+        board.fillFlashPattern(80);
+        std::vector<uint8_t> image = clitest::makeImage(40000, 0x08000101, 81);
+        const std::string path = writeImage("prog.bin", image);
+        const std::string name = "profile " + std::to_string(static_cast<int>(profile));
+        ASSERT_EQ(run({"-q", "-k", path}).status, 0) << name;
+        ownBus.replug(board);
+
+        // The same image again: nothing erased, nothing written, still verified and started.
+        board.resetCounters();
+        RunResult r = run({"-k", path});
+        ASSERT_EQ(r.status, 0) << name << r.out << r.err;
+        EXPECT_EQ(erases(board), 0u) << name;
+        EXPECT_EQ(board.count(Request::DataBlock), 0u) << name;
+        EXPECT_TRUE(contains(r.out, "Skipped ")) << r.out;
+        EXPECT_TRUE(board.hasLeft()) << name;
+        EXPECT_EQ(slice(board.flash(), 0, image.size()), image) << name;
+        ownBus.replug(board);
+
+        // One byte changed: only the page that holds it.
+        image[30000] ^= 0x5A;
+        writeImage("prog.bin", image);
+        board.resetCounters();
+        r = run({"-q", "--skip-unchanged", path});
+        ASSERT_EQ(r.status, 0) << name << r.err;
+        EXPECT_EQ(board.count(Request::ErasePage), 1u) << name;
+        EXPECT_EQ(board.count(Request::MassErase), 0u) << name;
+        ASSERT_EQ(board.counters().erasesByAddress.size(), 1u) << name;
+        const uint32_t erased = board.counters().erasesByAddress.begin()->first - kFlashStart;
+        EXPECT_LE(erased, 30000u) << name;
+        EXPECT_GT(board.count(Request::DataBlock), 0u) << name;
+        EXPECT_EQ(slice(board.flash(), 0, image.size()), image) << name;
+        ownBus.replug(board);
+
+        // Without -k the unchanged image is erased and written again.
+        board.resetCounters();
+        ASSERT_EQ(run({"-q", path}).status, 0) << name;
+        EXPECT_GT(erases(board), 0u) << name;
+    }
+}
+
+TEST_F(Stm32Cmd, SkipUnchangedWritesErasedPagesWithoutErasing)
+{
+    vboard::Board& board = addBoard();
+    const std::vector<uint8_t> image = clitest::makeImage(5000, 0x08000101, 82);
+    const RunResult r = run({"-q", "-k", writeImage("prog.bin", image)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(erases(board), 0u);
+    EXPECT_GT(board.count(Request::DataBlock), 0u);
+    EXPECT_EQ(slice(board.flash(), 0, image.size()), image);
+}
+
+#ifdef STM32_SAMPLE_IMAGES_DIR
+TEST_F(Stm32Cmd, SparseFileKeepsWhatItDoesNotDefine)
+{
+    // Vectors at flash start, 16 bytes of program at 0x4000 and 8 bytes of
+    // initialised data behind them: everything between stays as it was.
+    vboard::Board& board = addBoard();
+    board.fillFlashPattern(83);
+    const std::vector<uint8_t> before = board.flash();
+    const RunResult r = run({"-q", samplePath("sparse.elf")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> after = board.flash();
+    EXPECT_EQ(slice(after, 0, 12), (std::vector<uint8_t>{0x00, 0x10, 0x00, 0x20, 0x01, 0x40, 0x00, 0x08, 0x44, 0x33,
+                                                         0x22, 0x11}));
+    EXPECT_EQ(slice(after, 12, 0x4000 - 12), slice(before, 12, 0x4000 - 12));
+    EXPECT_EQ(after[0x4000], 0xA0);
+    EXPECT_EQ(after[0x400F], 0xAF);
+    EXPECT_EQ(slice(after, 0x4010, 8), (std::vector<uint8_t>{0xBE, 0xBA, 0xFE, 0xCA, 0x0D, 0xF0, 0xAD, 0x0B}));
+    EXPECT_EQ(slice(after, 0x4018, after.size() - 0x4018), slice(before, 0x4018, before.size() - 0x4018));
+}
+#endif
+
 // --- several boards by serial number --------------------------------------
 
 TEST_F(Stm32Cmd, SerialNumberChoosesTheBoardWhereverItIsListed)
