@@ -55,6 +55,28 @@ std::string openFailureText(int32_t libusbError)
     }
 }
 
+std::string openFailureHint(int32_t libusbError)
+{
+    switch (libusbError) {
+    case -3:
+#if defined(__linux__)
+        return "Install the udev rule that gives you access: sudo install -m 644 dist/linux/60-stm32-dfu.rules "
+               "/etc/udev/rules.d/ && sudo udevadm control --reload-rules && sudo udevadm trigger "
+               "--attr-match=idVendor=0483";
+#else
+        return "Another program may hold the board, or this user may not open it.";
+#endif
+    case -6: return "Close the other program that holds the board.";
+    case -12:
+#if defined(_WIN32)
+        return "Bind WinUSB to \"STM32 BOOTLOADER\" (USB\\VID_0483&PID_DF11), for example with Zadig.";
+#else
+        return std::string();
+#endif
+    default: return std::string();
+    }
+}
+
 std::string detailsLine(const BoardEntry& board)
 {
     std::string line = "-i " + std::to_string(board.choice) + "  ID:" + std::to_string(board.listId);
@@ -78,8 +100,9 @@ std::string unreadableLayoutMessage(const BoardEntry& board)
     if (!board.detailsRead) return "The flash layout of " + name + " cannot be read: the board is gone.\n";
     const Stm32DeviceDetails& details = board.details;
     if (details.openResult != 0) {
+        const std::string hint = openFailureHint(details.openResult);
         return "The flash layout of " + name + " cannot be read: the board cannot be opened (" +
-               openFailureText(details.openResult) + ").\n";
+               openFailureText(details.openResult) + ").\n" + (hint.empty() ? "" : hint + "\n");
     }
     if (details.layout[0] == '\0') {
         return "The flash layout of " + name +

@@ -31,7 +31,12 @@ std::string detailsLine(const BoardEntry& board);
 // Plain words for the libusb error of an open ("access denied", ...).
 std::string openFailureText(int32_t libusbError);
 
-// Why the flash layout of a board cannot be used, as one line with its break.
+// What to do about an open failure, as one line without its break; empty
+// when there is nothing the user can change.
+std::string openFailureHint(int32_t libusbError);
+
+// Why the flash layout of a board cannot be used, with its line breaks (and a
+// hint line when the user can do something about it).
 std::string unreadableLayoutMessage(const BoardEntry& board);
 
 } // namespace cli

@@ -194,6 +194,27 @@ TEST_F(Stm32Cmd, UnreadableLayoutIsStatusEightWithItsReason)
     EXPECT_EQ(transfers(board), 0u);
 }
 
+TEST_F(Stm32Cmd, BoardThatCannotBeOpenedSaysWhatToDo)
+{
+    vboard::BoardOptions options;
+    options.serial = "LOCKED01";
+    options.usbAccess = vboard::UsbAccess::OpenDenied;
+    vboard::Board& board = bus.addBoard(options);
+    const RunResult r = run({"-d"});
+    EXPECT_EQ(r.status, 8);
+    EXPECT_EQ(r.err.rfind("The flash layout of the board -i 0 (ID:" + std::to_string(board.listPosition()) +
+                              ") cannot be read: the board cannot be opened (access denied).\n",
+                          0),
+              0u)
+        << r.err;
+    EXPECT_TRUE(contains(r.err, "sudo install -m 644 dist/linux/60-stm32-dfu.rules /etc/udev/rules.d/")) << r.err;
+    EXPECT_FALSE(clitest::fileExists(dir.file("image.bin")));
+
+    const RunResult list = run({"-l", "-v"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_TRUE(contains(list.out, "(cannot open: access denied)")) << list.out;
+}
+
 // --- list ---------------------------------------------------------------------
 
 TEST_F(Stm32Cmd, ListShowsEveryBoardByListPosition)
