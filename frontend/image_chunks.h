@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -54,12 +55,16 @@ struct Placement {
 // define differently. The ranges come out sorted and merged.
 Placement placeChunks(const ParsedImage& parsed, uint8_t* image, uint32_t capacity, uint32_t flashStart);
 
-// printf into a std::string, for messages.
-std::string format(const char* pattern, ...)
-#if defined(__GNUC__) || defined(__clang__)
-    __attribute__((format(printf, 1, 2)))
+// printf into a std::string, for messages. mingw's own printf checks would
+// refuse %zu although its C++ runtime prints it.
+#if defined(__MINGW32__) && defined(__MINGW_PRINTF_FORMAT)
+#define STM32_MESSAGE_FORMAT __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)))
+#elif defined(__GNUC__) || defined(__clang__)
+#define STM32_MESSAGE_FORMAT __attribute__((format(printf, 1, 2)))
+#else
+#define STM32_MESSAGE_FORMAT
 #endif
-    ;
+std::string format(const char* pattern, ...) STM32_MESSAGE_FORMAT;
 
 // Hexadecimal digit value, or -1.
 int hexDigit(uint8_t c);
