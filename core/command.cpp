@@ -9,16 +9,19 @@
 #include "flash_ops.h"
 #include "layout.h"
 #include "log.h"
+#include "rom_quirks.h"
+#include "session.h"
 #include "stm32.h"
+#include "trace.h"
 #include "upload_plan.h"
 #include "usb_holders.h"
+#include "vector_table.h"
 
 namespace {
 
 using stm32::logLine;
 using stm32::Range;
 
-constexpr uint32_t kNoJumpAddress = 0xFFFFFFFF;
 constexpr uint8_t kFunctionalDescriptorType = 0x21;
 constexpr int kDiffLinesPerBlock = 3;
 
@@ -54,13 +57,18 @@ private:
     int32_t eraseRange(Range range);
 
     bool openAndReadLayout();
+    void learnRomBehaviour();
     bool runIsWholePages(Range run) const;
-    uint32_t readJumpAddress();
+    stm32::VectorTable readResidentVectorTable();
     int readRun(Range run, uint8_t* buffer);
     int readToBufferStart(uint64_t offset, uint64_t length);
     int writeRun(Stm32Context* progress, Range run, const uint8_t* buffer);
     bool reportDifferences(const uint8_t* flash, const stm32::RangeList& defined);
-    void startProgram(uint32_t jumpAddress);
+    void startProgram(const stm32::VectorTable& resident);
+    int32_t failed(int32_t result);
+    void beginProgress(const char* heading);
+    void endProgress();
+    void logNotes();
 
     uint64_t flashSize() const { return ctx_->flashBufferSize > 0 ? static_cast<uint64_t>(ctx_->flashBufferSize) : 0; }
     uint64_t usable() const { return flashSize() / block_ * block_; }
@@ -78,6 +86,8 @@ private:
     libusb_device_descriptor descriptor_{};
     stm32::FlashLayout layout_;
     bool haveLayout_ = false;
+    stm32::Session session_;
+    bool progressOpen_ = false;
     // Declared in this order so that the target closes first, then the list, then libusb.
     stm32::UsbContext usb_;
     stm32::DeviceList list_;
@@ -113,18 +123,7 @@ int32_t Engine::run(int32_t targetIndex, uint32_t command) {
 
 bool Engine::selectTarget(int32_t targetIndex) {
     if (list_.take(usb_.get()) <= 0) return false;
-    for (size_t position = 0; position < list_.size(); ++position) {
-        if (targetIndex != -1 && position != static_cast<size_t>(targetIndex)) continue;
-        libusb_device_descriptor descriptor{};
-        libusb_device* device = list_.at(position);
-        if (libusb_get_device_descriptor(device, &descriptor) == 0 && stm32::isTargetDescriptor(descriptor)) {
-            device_ = device;
-            descriptor_ = descriptor;
-            return true;
-        }
-        if (targetIndex != -1) return false;
-    }
-    return false;
+    return stm32::selectTargetDevice(list_, targetIndex, &device_, &descriptor_);
 }
 
 int32_t Engine::list() {
@@ -146,9 +145,65 @@ int32_t Engine::list() {
 }
 
 bool Engine::openAndReadLayout() {
-    if (stm32::openTarget(device_, handle_) != 0) return false;
+    int rc = stm32::openTarget(device_, handle_);
+    if (rc != 0) {
+        stm32::logOpenHint(ctx_, rc);
+        return false;
+    }
     haveLayout_ = stm32::readFlashLayout(device_, &descriptor_, handle_.get(), &layout_);
+    learnRomBehaviour();
     return true;
+}
+
+void Engine::learnRomBehaviour() {
+    session_.blockSize = block_;
+    stm32::RomIdentity rom;
+    rom.bcdDevice = descriptor_.bcdDevice;
+    rom.transferSize = static_cast<int32_t>(block_);
+    rom.layout = haveLayout_ ? &layout_ : nullptr;
+    stm32::RomBehaviour known = stm32::knownRomBehaviour(rom);
+    session_.romHoldsStatus = known.holdsStatus;
+    stm32::trace("decide", "ROM bcdDevice=0x%04X transfer=%u: %s%s", descriptor_.bcdDevice, block_,
+                 known.family != nullptr ? known.family : "no known quirks",
+                 known.holdsStatus ? ", holds status requests: polling without waiting" : "");
+}
+
+// Maps a failed step to its result; read protection and an address the board
+// refuses get a line that says so, since the bare closing line would mislead.
+int32_t Engine::failed(int32_t result) {
+    endProgress();
+    if (session_.readProtected) {
+        logLine(ctx_, "The board's flash is read-protected: it cannot be read, erased or written. "
+                      "Removing the protection erases the whole flash: stm32cmd --unprotect --force");
+        return STM32_RESULT_READ_PROTECTED;
+    }
+    const stm32::FailureCause& cause = session_.failure();
+    bool refused = cause.hasStatus && cause.status == stm32::kDfuStatusErrTarget && cause.hasAddress;
+    uint64_t announcedEnd = haveLayout_ ? static_cast<uint64_t>(layout_.startAddress) + layout_.totalSize
+                                        : static_cast<uint64_t>(flashStart_) + flashSize();
+    if (refused && cause.address >= flashStart_ && cause.address < announcedEnd) {
+        logLine(ctx_, "The board refused address 0x%08X: its real flash may be smaller than its layout says.",
+                cause.address);
+    }
+    return result;
+}
+
+void Engine::beginProgress(const char* heading) {
+    stm32::logProgress(ctx_, heading);
+    progressOpen_ = true;
+}
+
+// Closes an open progress line (if any) and logs what the transport noted.
+void Engine::endProgress() {
+    if (progressOpen_) {
+        stm32::logEndProgress(ctx_);
+        progressOpen_ = false;
+    }
+    logNotes();
+}
+
+void Engine::logNotes() {
+    for (const std::string& note : session_.takeNotes()) logLine(ctx_, "%s", note.c_str());
 }
 
 // Erasing a page that reaches outside the flash the caller lent us would
@@ -177,11 +232,14 @@ int Engine::readToBufferStart(uint64_t offset, uint64_t length) {
     return rc;
 }
 
-uint32_t Engine::readJumpAddress() {
+stm32::VectorTable Engine::readResidentVectorTable() {
     std::vector<uint8_t> first(block_);
-    // A failed read gives no jump address: its bytes are not the resident program.
-    if (readPages(handle_.get(), 1, flashStart_, block_, first.data()) != 0) return kNoJumpAddress;
-    return littleEndianWord(first.data() + 4);
+    // A failed read gives no table: its bytes are not the resident program.
+    if (readPages(handle_.get(), 1, flashStart_, block_, first.data()) != 0) {
+        session_.clearFailure();
+        return stm32::VectorTable{};
+    }
+    return stm32::VectorTable{littleEndianWord(first.data()), littleEndianWord(first.data() + 4), true};
 }
 
 int32_t Engine::program() {
@@ -251,27 +309,29 @@ int32_t Engine::programSteps() {
 
     if (offset_ != 0) logLine(ctx_, "Address: 0x%08X", address(offset_));
     logLine(ctx_, "Reading flash.");
-    uint32_t jumpAddress = kNoJumpAddress;
-    // Without its own reset vector a sparse image keeps the resident one.
-    if (offset_ >= 8 || (sparse && !stm32::covers(defined, {4, 8}))) jumpAddress = readJumpAddress();
+    // Below offset 8 the image replaces the resident vector table; a sparse
+    // image without its own reset vector keeps the resident one.
+    stm32::VectorTable resident;
+    if (offset_ >= 8 || (sparse && !stm32::covers(defined, {4, 8}))) resident = readResidentVectorTable();
 
-    if (readRuns(planner.reads()) != 0) return STM32_RESULT_READ_ERROR;
+    if (readRuns(planner.reads()) != 0) return failed(STM32_RESULT_READ_ERROR);
     stm32::WritePlan plan = planner.decide(ctx_->flashBuffer, ctx_->image);
     if (settings.skipUnchanged) logLine(ctx_, "Skipped %u of %u pages (unchanged).", plan.skippedPages, plan.pages);
-    if (readRuns(plan.moreReads) != 0) return STM32_RESULT_READ_ERROR;
+    if (readRuns(plan.moreReads) != 0) return failed(STM32_RESULT_READ_ERROR);
     copyDefinedBytes(defined);
 
     int32_t result = eraseAndWrite(plan);
-    if (result != STM32_RESULT_OK) return result;
+    if (result != STM32_RESULT_OK) return failed(result);
 
     logLine(ctx_, "Verifying.");
     bool differs = false;
     if (!verify(defined, sparse, &differs)) {
-        logLine(ctx_, "Error while reading flash memory.");
-        return STM32_RESULT_READ_ERROR;
+        result = failed(STM32_RESULT_READ_ERROR);
+        if (result == STM32_RESULT_READ_ERROR) logLine(ctx_, "Error while reading flash memory.");
+        return result;
     }
     if (differs) return STM32_RESULT_VERIFY_ERROR;
-    startProgram(jumpAddress != kNoJumpAddress ? jumpAddress : littleEndianWord(ctx_->image + 4));
+    startProgram(resident);
     return STM32_RESULT_OK;
 }
 
@@ -283,24 +343,24 @@ int Engine::readRuns(const stm32::RangeList& runs) {
     return 0;
 }
 
+// On failure the progress line stays open: failed() closes it.
 int32_t Engine::eraseAndWrite(const stm32::WritePlan& plan) {
-    stm32::logProgress(ctx_, "Erasing pages.");
+    beginProgress("Erasing pages.");
     int rc = 0;
     if (plan.massErase) {
         rc = dfuMassErase(handle_.get());
     } else if (!plan.eraseAddresses.empty()) {
         rc = stm32::eraseAddresses(ctx_, handle_.get(), plan.eraseAddresses);
     }
-    stm32::logEndProgress(ctx_);
     if (rc != 0) return STM32_RESULT_ERASE_ERROR;
+    endProgress();
 
-    stm32::logProgress(ctx_, "Writing pages.");
+    beginProgress("Writing pages.");
     for (const Range& run : plan.writes) {
-        rc = writeRun(ctx_, run, ctx_->flashBuffer + run.begin);
-        if (rc != 0) break;
+        if (writeRun(ctx_, run, ctx_->flashBuffer + run.begin) != 0) return STM32_RESULT_WRITE_ERROR;
     }
-    stm32::logEndProgress(ctx_);
-    return rc == 0 ? STM32_RESULT_OK : STM32_RESULT_WRITE_ERROR;
+    endProgress();
+    return STM32_RESULT_OK;
 }
 
 // Reads back what the image defines and reports the differences. A raw image
@@ -346,12 +406,37 @@ bool Engine::reportDifferences(const uint8_t* flash, const stm32::RangeList& def
     return any;
 }
 
-void Engine::startProgram(uint32_t jumpAddress) {
-    // The board may leave the bus at any point here: results are not checked.
-    // After a good Set Address the board sits in dfuDNLOAD-IDLE, the one state
-    // in which DFU 1.1 takes the zero-length download as "leave"; clearing it
-    // to dfuIDLE first would make a strict board refuse the leave.
-    if (dfuSetAddress(handle_.get(), jumpAddress) != 0) dfuEnsureIdle(handle_.get());
+// The ROM takes the leave's address pointer as the base of a vector table
+// (stack pointer, then reset handler), as its USART Go command does and as
+// every public DFU host uses it: strong evidence, not yet proven on hardware.
+// The program at flash start is started when there is one, else the image's.
+void Engine::startProgram(const stm32::VectorTable& resident) {
+    if ((ctx_->uploadFlags & STM32_UPLOAD_NO_START) != 0) {
+        logLine(ctx_, "The program was not started, as asked: the board stays in DFU mode.");
+        return;
+    }
+    const bool useResident = resident.holdsProgram();
+    const uint32_t base = useResident ? flashStart_ : address(offset_);
+    const stm32::VectorTable table =
+        useResident ? resident : stm32::vectorTableAt(ctx_->image, static_cast<uint64_t>(ctx_->imageLength));
+    const uint64_t flashEnd = haveLayout_ && layout_.startAddress == flashStart_
+                                  ? static_cast<uint64_t>(flashStart_) + static_cast<uint64_t>(layout_.totalSize)
+                                  : static_cast<uint64_t>(flashStart_) + flashSize();
+    std::string why = stm32::whyNotStartable(table, base, flashStart_, flashEnd);
+    if (!why.empty()) {
+        logLine(ctx_, "The program was not started: %s; a reset starts whatever is in flash.", why.c_str());
+        return;
+    }
+    // After a good Set Address the board sits in dfuDNLOAD-IDLE, the state in
+    // which the zero-length download means "leave". The board may leave the
+    // bus at any point from here: the leave's own results are not checked.
+    if (dfuSetAddress(handle_.get(), base) != 0) {
+        session_.clearFailure();
+        dfuEnsureIdle(handle_.get());
+        logLine(ctx_, "The program was not started: the board refused the start address 0x%08X; a reset starts "
+                      "whatever is in flash.", base);
+        return;
+    }
     dfuLeave(handle_.get());
 }
 
@@ -380,7 +465,7 @@ int32_t Engine::downloadSteps() {
     uint64_t length = size_ == 0 ? rest : std::min<uint64_t>(static_cast<uint64_t>(size_), rest);
     if (!openAndReadLayout()) return STM32_RESULT_OPEN_ERROR;
     logLine(ctx_, "Reading flash.");
-    return readToBufferStart(offset_, length) == 0 ? STM32_RESULT_OK : STM32_RESULT_READ_ERROR;
+    return readToBufferStart(offset_, length) == 0 ? STM32_RESULT_OK : failed(STM32_RESULT_READ_ERROR);
 }
 
 int32_t Engine::erase() {
@@ -406,14 +491,15 @@ int32_t Engine::eraseSteps() {
         logLine(ctx_, "Invalid offset.");
         return STM32_RESULT_INVALID_OFFSET;
     }
-    stm32::logProgress(ctx_, "Erasing pages.");
+    beginProgress("Erasing pages.");
     int32_t result = STM32_RESULT_OK;
     if (massErase) {
         if (dfuMassErase(handle_.get()) != 0) result = STM32_RESULT_ERASE_ERROR;
     } else {
         result = eraseRange(range);
     }
-    stm32::logEndProgress(ctx_);
+    if (result != STM32_RESULT_OK) return failed(result);
+    endProgress();
     return result;
 }
 

@@ -116,9 +116,10 @@ void stm32SetImageRanges(Stm32Context *context, const Stm32ByteRange *ranges, in
 
 /*
  * Debug trace: one line per DFU request and reply, with a time stamp, the
- * DFU state and status and what the engine decided. Process-wide. A null
- * callback turns it off, except that STM32_DEBUG=1 in the environment sends
- * the lines to standard error.
+ * DFU state and status and what the engine decided (format: docs/trace.md).
+ * Process-wide; the callback may run on any thread that runs a command, one
+ * line at a time. A null callback turns it off, except that STM32_DEBUG=1 in
+ * the environment sends the lines to standard error.
  */
 typedef void (*Stm32TraceCallback)(void *userData, const char *line);
 void stm32SetTraceCallback(Stm32TraceCallback callback, void *userData);
@@ -137,7 +138,11 @@ int32_t stm32GetDeviceDetails(Stm32Context *context, int32_t targetIndex, Stm32D
 
 /*
  * Removes read protection with the DfuSe Read Unprotect command: the board
- * mass-erases its whole flash and resets. Returns an STM32_RESULT_ code.
+ * mass-erases its whole flash and resets. Returns STM32_RESULT_OK when the
+ * board took the command, STM32_RESULT_NO_TARGET, STM32_RESULT_OPEN_ERROR,
+ * STM32_RESULT_USB_INIT, or STM32_RESULT_ERASE_ERROR when the board refused
+ * it. Logs what it does and closes with "OK." or "Error while removing read
+ * protection.". Nothing else in the library sends this command.
  */
 int32_t stm32Unprotect(Stm32Context *context, int32_t targetIndex);
 

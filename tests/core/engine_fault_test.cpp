@@ -119,7 +119,45 @@ TEST_F(CommandFaultTest, FailedJumpAddressReadFallsBackToTheImagesVector) {
     board.injectFault({FaultType::Stall, Request::Upload, 0}); // the jump-address block
     EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 0x800), STM32_RESULT_OK);
     EXPECT_TRUE(board.hasLeft());
-    EXPECT_EQ(board.leaveAddress(), 0x08000801u);
+    EXPECT_EQ(board.leaveAddress(), 0x08000800u) << "the image's own table";
+}
+
+// A read-protected ROM answers errVENDOR to uploads, erases and writes; the
+// fault here gives exactly that answer where the ROM would.
+TEST_F(CommandFaultTest, ReadProtectionIsNamedWithItsOwnResult) {
+    const std::string hint = "The board's flash is read-protected: it cannot be read, erased or written. "
+                             "Removing the protection erases the whole flash: stm32cmd --unprotect --force";
+    auto& board = addBoard(Profile::F1);
+    lend(board, {});
+    board.injectFault({FaultType::ErrorStatus, Request::Upload, 0, vboard::errVENDOR});
+    EXPECT_EQ(command(board, STM32_CMD_DOWNLOAD, 0, 4096), STM32_RESULT_READ_PROTECTED);
+    EXPECT_EQ(transcript(), (std::vector<std::string>{"Address: 0x08000000", "Size: 4096", "Reading flash.", hint,
+                                                      "Error while reading STM32 flash."}));
+
+    log.clear();
+    board.injectFault({FaultType::ErrorStatus, Request::ErasePage, 0, vboard::errVENDOR});
+    EXPECT_EQ(command(board, STM32_CMD_ERASE, 0x800, 0x800), STM32_RESULT_READ_PROTECTED);
+    EXPECT_EQ(transcript(), (std::vector<std::string>{"Erasing pages.", hint, "Error while erasing STM32 flash."}));
+
+    log.clear();
+    lend(board, withVector(patternBytes(2048, 81), 0x08000101));
+    board.injectFault({FaultType::ErrorStatus, Request::DataBlock, 0, vboard::errVENDOR});
+    EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 0), STM32_RESULT_READ_PROTECTED);
+    EXPECT_EQ(transcript(), (std::vector<std::string>{"Reading flash.", "Erasing pages..", "Writing pages.", hint,
+                                                      "Error while flashing STM32."}));
+    EXPECT_FALSE(board.hasLeft());
+}
+
+TEST_F(CommandFaultTest, AnAddressTheBoardRefusesInsideItsLayoutIsNamed) {
+    auto& board = addBoard(Profile::F1);
+    lend(board, {});
+    board.injectFault({FaultType::ErrorStatus, Request::Upload, 2, vboard::errTARGET});
+    EXPECT_EQ(command(board, STM32_CMD_DOWNLOAD, 0x1000, 5 * 2048), STM32_RESULT_READ_ERROR);
+    auto lines = transcript();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2],
+              "The board refused address 0x08002000: its real flash may be smaller than its layout says.");
+    EXPECT_EQ(lines.back(), "Error while reading STM32 flash.");
 }
 
 TEST_F(CommandFaultTest, UnpluggedTargetIsNotFound) {
