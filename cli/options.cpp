@@ -35,6 +35,9 @@ constexpr LongOption kLongOptions[] = {
     {"all", kOptAll, false},
     {"skip-unchanged", 'k', false},
     {"no-start", kOptNoStart, false},
+    {"trace", kOptTrace, false},
+    {"unprotect", kOptUnprotect, false},
+    {"force", kOptForce, false},
 };
 
 std::string optionMessage(const char* words, char letter)
@@ -125,12 +128,21 @@ ParseResult applyOption(char code, const char* value, CliOptions* options, std::
     return ParseResult::Run;
 }
 
-const LongOption* findLongOption(const std::string& name)
+// The option of that name, or of which the name is the only abbreviation
+// (as getopt_long takes them: "--skip" for --skip-unchanged). *ambiguous
+// tells a prefix of several from no match.
+const LongOption* findLongOption(const std::string& name, bool* ambiguous)
 {
+    *ambiguous = false;
+    const LongOption* found = nullptr;
     for (const LongOption& option : kLongOptions) {
-        if (name == option.name) return &option;
+        const std::string full = option.name;
+        if (name == full) return &option;
+        if (name.empty() || full.compare(0, name.size(), name) != 0) continue;
+        if (found != nullptr) *ambiguous = true;
+        found = &option;
     }
-    return nullptr;
+    return *ambiguous ? nullptr : found;
 }
 
 // One "--name" or "--name=value" argument; *index moves past a separate value.
@@ -140,15 +152,17 @@ ParseResult parseLongOption(int argc, const char* const* argv, int* index, CliOp
     const std::string argument = argv[*index];
     const size_t equals = argument.find('=');
     const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-    const LongOption* option = findLongOption(name);
+    bool ambiguous = false;
+    const LongOption* option = findLongOption(name, &ambiguous);
     if (option == nullptr) {
-        *errorText = "unrecognized option '--" + name + "'\n";
+        *errorText = "option '--" + name + (ambiguous ? "' is ambiguous\n" : "' is not known\n");
         return ParseResult::Usage;
     }
+    const std::string fullName = option->name;
     if (option->code == kOptHelp && equals == std::string::npos) return ParseResult::Help;
     if (!option->takesValue) {
         if (equals != std::string::npos) {
-            *errorText = "option '--" + name + "' doesn't allow an argument\n";
+            *errorText = "option '--" + fullName + "' doesn't allow an argument\n";
             return ParseResult::Usage;
         }
         return applyOption(option->code, nullptr, options, errorText);
@@ -159,7 +173,7 @@ ParseResult parseLongOption(int argc, const char* const* argv, int* index, CliOp
     } else if (*index + 1 < argc) {
         value = argv[++*index];
     } else {
-        *errorText = "option '--" + name + "' requires an argument\n";
+        *errorText = "option '--" + fullName + "' requires an argument\n";
         return ParseResult::Usage;
     }
     return applyOption(option->code, value, options, errorText);

@@ -55,6 +55,13 @@ int consoleLog(void* /*userData*/, const char* text, uint32_t length, int contin
     return 0;
 }
 
+// --trace: the core's lines go where STM32_DEBUG=1 sends them, standard error.
+void traceToStandardError(void* /*userData*/, const char* line)
+{
+    std::fprintf(stderr, "%s\n", line);
+    std::fflush(stderr);
+}
+
 void printSystemError(const std::string& subject)
 {
     std::fprintf(stderr, "%s: %s\n", subject.c_str(), std::strerror(errno));
@@ -324,12 +331,15 @@ int run(int argc, const char* const* argv)
     if (!context) return cli::kExitSystemError;
     // Registered before the first call so that every line of the library shows.
     if (!options.quiet) stm32RegisterLogCallback(context.get(), nullptr, consoleLog);
+    if (options.trace) stm32SetTraceCallback(traceToStandardError, nullptr);
 
     if (options.command == STM32_CMD_LIST && options.verbose) return listDetails(context.get(), options);
     if (options.allBoards) return uploadToAll(context.get(), options, programName);
 
     Target target;
     if (const int status = chooseBoard(context.get(), options, &target.board); status != 0) return status;
+    // A read-protected board still names its layout, but removing the protection needs none of it.
+    if (options.unprotect) return exitStatusFor(stm32Unprotect(context.get(), target.board.listId));
     if (const int status = readFlashLayout(context.get(), &target); status != 0) return status;
     if (lacksImageOperand(options)) return showUsage(programName, std::string());
     return runCommand(context.get(), options, programName, target);

@@ -101,7 +101,7 @@ TEST(CliOptions, BadOptionsGiveTheirMessageAndUsage)
 
     p = parse({"--long"});
     EXPECT_EQ(p.result, ParseResult::Usage);
-    EXPECT_EQ(p.error, "unrecognized option '--long'\n");
+    EXPECT_EQ(p.error, "option '--long' is not known\n");
 
     p = parse({"-o"});
     EXPECT_EQ(p.result, ParseResult::Usage);
@@ -203,7 +203,13 @@ TEST(CliOptions, LongOptionsBesideTheLetters)
     p = parse({"--all=yes"});
     EXPECT_EQ(p.result, ParseResult::Usage);
     EXPECT_EQ(p.error, "option '--all' doesn't allow an argument\n");
-    EXPECT_EQ(parse({"--al"}).error, "unrecognized option '--al'\n"); // no abbreviations
+    // Unique abbreviations as getopt_long takes them; an exact name beats a longer one.
+    EXPECT_TRUE(parse({"--al", "a.bin"}).options.allBoards);
+    EXPECT_EQ(parse({"--se", "X"}).options.serial, "X");
+    EXPECT_EQ(parse({"--s", "X"}).error, "option '--s' is ambiguous\n");
+    EXPECT_EQ(parse({"--ski=1"}).error, "option '--skip-unchanged' doesn't allow an argument\n");
+    EXPECT_EQ(parse({"--alll"}).error, "option '--alll' is not known\n");
+    EXPECT_EQ(parse({"--h"}).result, ParseResult::Help);
     EXPECT_EQ(parse({"-S", ""}).result, ParseResult::Error);
 }
 
