@@ -907,6 +907,101 @@ TEST_F(Stm32Cmd, SparseFileKeepsWhatItDoesNotDefine)
 }
 #endif
 
+// --- read protection, staying in DFU mode, the trace, busy boards -----------
+
+TEST_F(Stm32Cmd, ReadProtectedBoardIsStatusFourteenAndKeepsItsFlash)
+{
+    vboard::BoardOptions options;
+    options.readProtected = true;
+    vboard::Board& board = bus.addBoard(options);
+    board.fillFlashPattern(90);
+    const std::vector<uint8_t> before = board.flash();
+    const std::string image = writeImage("prog.bin", clitest::makeImage(3000, 0x08000101, 91));
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{image}, std::vector<std::string>{"-d"},
+                                                      std::vector<std::string>{"-e"},
+                                                      std::vector<std::string>{"-e", "-s", "0"}}) {
+        const RunResult r = run(arguments);
+        EXPECT_EQ(r.status, 14) << arguments[0] << "\n" << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "read-protected")) << r.out;
+        EXPECT_TRUE(contains(r.out, "--unprotect --force")) << r.out;
+    }
+    EXPECT_TRUE(board.readProtected());
+    EXPECT_EQ(board.flash(), before);
+    EXPECT_FALSE(clitest::fileExists(dir.file("image.bin")));
+    EXPECT_EQ(board.count(Request::ReadUnprotect), 0u);
+}
+
+TEST_F(Stm32Cmd, UnprotectNeedsForceAndThenErasesEverything)
+{
+    vboard::BoardOptions options;
+    options.readProtected = true;
+    options.serial = "LOCKED";
+    vboard::Board& board = bus.addBoard(options);
+    board.fillFlashPattern(92);
+    const std::vector<uint8_t> before = board.flash();
+
+    RunResult r = run({"--unprotect"});
+    EXPECT_EQ(r.status, 7);
+    EXPECT_TRUE(contains(r.err, "erases ALL of its flash")) << r.err;
+    EXPECT_TRUE(contains(r.err, "--force")) << r.err;
+    EXPECT_EQ(r.out, "");
+    r = run({"--unprotect", "-d"});
+    EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(board.count(Request::ReadUnprotect), 0u);
+    EXPECT_EQ(board.flash(), before);
+
+    r = run({"--unprotect", "--force", "-S", "LOCKED"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "OK.")) << r.out;
+    EXPECT_EQ(board.count(Request::ReadUnprotect), 1u);
+    EXPECT_FALSE(board.readProtected());
+    EXPECT_EQ(board.flash(), std::vector<uint8_t>(board.flashSize(), 0xFF));
+}
+
+TEST_F(Stm32Cmd, NoStartLeavesTheBoardInDfuModeForTheNextCommand)
+{
+    vboard::Board& board = addBoard();
+    const std::vector<uint8_t> boot = clitest::makeImage(2048, 0x08000101, 93);
+    const std::vector<uint8_t> app = clitest::makeImage(3000, 0x08000901, 94);
+    RunResult r = run({"--no-start", writeImage("boot.bin", boot)});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_FALSE(board.hasLeft());
+    EXPECT_TRUE(board.plugged());
+    EXPECT_EQ(board.count(Request::Leave), 0u);
+    // No reset in between: the board is still there for the application.
+    r = run({"-o", "0x800", writeImage("app.bin", app)});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(slice(board.flash(), 0, boot.size()), boot);
+    EXPECT_EQ(slice(board.flash(), 0x800, app.size()), app);
+    EXPECT_TRUE(board.hasLeft());
+}
+
+TEST_F(Stm32Cmd, TraceGoesToStandardErrorOnlyWhenAsked)
+{
+    addBoard();
+    RunResult r = run({"-d", "-s", "2048"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    r = run({"--trace", "-d", "-s", "2048"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Address: 0x08000000\nSize: 2048\nReading flash.\nOK.\n");
+    // One line per request and reply: at least the Set Address, the read and their status requests.
+    EXPECT_GE(std::count(r.err.begin(), r.err.end(), '\n'), 4) << r.err;
+    EXPECT_EQ(r.err.rfind("stm32 ", 0), 0u) << r.err;
+    EXPECT_TRUE(contains(r.err, "GETSTATUS") || contains(r.err, "GetStatus")) << r.err;
+}
+
+TEST_F(Stm32Cmd, BusyBoardIsAUsbErrorThatSaysWhy)
+{
+    vboard::BoardOptions options;
+    options.usbAccess = vboard::UsbAccess::ClaimBusy;
+    bus.addBoard(options);
+    const RunResult r = run({"-d"});
+    EXPECT_EQ(r.status, 6) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "The board is busy: another program holds it.\n")) << r.out;
+    EXPECT_FALSE(clitest::fileExists(dir.file("image.bin")));
+}
+
 // --- several boards by serial number --------------------------------------
 
 TEST_F(Stm32Cmd, SerialNumberChoosesTheBoardWhereverItIsListed)
