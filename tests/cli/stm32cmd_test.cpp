@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -989,6 +990,13 @@ TEST_F(Stm32Cmd, TraceGoesToStandardErrorOnlyWhenAsked)
     EXPECT_GE(std::count(r.err.begin(), r.err.end(), '\n'), 4) << r.err;
     EXPECT_EQ(r.err.rfind("stm32 ", 0), 0u) << r.err;
     EXPECT_TRUE(contains(r.err, "GETSTATUS") || contains(r.err, "GetStatus")) << r.err;
+
+    // The environment variable works without the option, for scripts that cannot change their command line.
+    ASSERT_EQ(setenv("STM32_DEBUG", "1", 1), 0);
+    r = run({"-d", "-s", "2048"});
+    unsetenv("STM32_DEBUG");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.rfind("stm32 ", 0), 0u) << r.err;
 }
 
 TEST_F(Stm32Cmd, BusyBoardIsAUsbErrorThatSaysWhy)
