@@ -345,6 +345,17 @@ int run(int argc, const char* const* argv)
     return runCommand(context.get(), options, programName, target);
 }
 
+// Lists of boards and texts are the only allocations that can throw.
+int runGuarded(int argc, const char* const* argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: %s\n", (argc > 0 && argv[0] != nullptr) ? argv[0] : "stm32cmd", std::strerror(ENOMEM));
+        return cli::kExitSystemError;
+    }
+}
+
 } // namespace
 
 #ifdef _WIN32
@@ -367,11 +378,11 @@ int wmain(int argc, wchar_t** argv)
     std::vector<const char*> pointers;
     for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
     pointers.push_back(nullptr);
-    return run(argc, pointers.data());
+    return runGuarded(argc, pointers.data());
 }
 #else
 int main(int argc, char** argv)
 {
-    return run(argc, argv);
+    return runGuarded(argc, argv);
 }
 #endif
