@@ -23,7 +23,7 @@ using stm32::logLine;
 using stm32::Range;
 
 constexpr uint8_t kFunctionalDescriptorType = 0x21;
-constexpr int kDiffLinesPerBlock = 3;
+constexpr int kDiffLinesPerBlock = 3; // enough to see the pattern of a bad block without flooding the log
 
 uint32_t littleEndianWord(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
@@ -44,7 +44,7 @@ private:
     int32_t programSteps();
     bool imageFits() const;
     bool massEraseAllowed() const;
-    bool definedBytes(stm32::RangeList* defined);
+    int32_t definedBytes(stm32::RangeList* defined);
     stm32::UploadSettings uploadSettings() const;
     void copyDefinedBytes(const stm32::RangeList& defined);
     int readRuns(const stm32::RangeList& runs);
@@ -62,7 +62,8 @@ private:
     stm32::VectorTable readResidentVectorTable();
     int readRun(Range run, uint8_t* buffer);
     int readToBufferStart(uint64_t offset, uint64_t length);
-    int writeRun(Stm32Context* progress, Range run, const uint8_t* buffer);
+    enum class Dots { Shown, Hidden };
+    int writeRun(Range run, const uint8_t* buffer, Dots dots);
     bool reportDifferences(const uint8_t* flash, const stm32::RangeList& defined);
     void startProgram(const stm32::VectorTable& resident);
     int32_t failed(int32_t result);
@@ -184,6 +185,8 @@ int32_t Engine::failed(int32_t result) {
     if (refused && cause.address >= flashStart_ && cause.address < announcedEnd) {
         logLine(ctx_, "The board refused address 0x%08X: its real flash may be smaller than its layout says.",
                 cause.address);
+    } else if (!cause.empty()) {
+        logLine(ctx_, "Cause: %s.", cause.describe().c_str());
     }
     return result;
 }
@@ -215,18 +218,21 @@ bool Engine::runIsWholePages(Range run) const {
 }
 
 int Engine::readRun(Range run, uint8_t* buffer) {
-    return readPages(handle_.get(), static_cast<int32_t>(run.length() / block_), address(run.begin), block_, buffer);
+    return readBlocks(handle_.get(), static_cast<int32_t>(run.length() / block_), address(run.begin), block_, buffer);
 }
 
-int Engine::writeRun(Stm32Context* progress, Range run, const uint8_t* buffer) {
-    return writePages(progress, handle_.get(), static_cast<int32_t>(run.length() / block_), address(run.begin),
-                      static_cast<int32_t>(block_), buffer);
+int Engine::writeRun(Range run, const uint8_t* buffer, Dots dots) {
+    const int32_t blocks = static_cast<int32_t>(run.length() / block_);
+    if (dots == Dots::Hidden) {
+        return writeBlocks(handle_.get(), blocks, address(run.begin), static_cast<int32_t>(block_), buffer);
+    }
+    return writeBlocks(ctx_, handle_.get(), blocks, address(run.begin), static_cast<int32_t>(block_), buffer);
 }
 
 // Reads length bytes at offset into the flash buffer from its first byte.
 int Engine::readToBufferStart(uint64_t offset, uint64_t length) {
     stm32::ReadPlan plan = stm32::planRead(offset, length, block_, usable());
-    int rc = readPages(handle_.get(), static_cast<int32_t>(plan.blockCount), address(plan.readOffset), block_,
+    int rc = readBlocks(handle_.get(), static_cast<int32_t>(plan.blockCount), address(plan.readOffset), block_,
                        ctx_->flashBuffer);
     if (rc == 0 && plan.skip != 0) std::memmove(ctx_->flashBuffer, ctx_->flashBuffer + plan.skip, length);
     return rc;
@@ -235,7 +241,7 @@ int Engine::readToBufferStart(uint64_t offset, uint64_t length) {
 stm32::VectorTable Engine::readResidentVectorTable() {
     std::vector<uint8_t> first(block_);
     // A failed read gives no table: its bytes are not the resident program.
-    if (readPages(handle_.get(), 1, flashStart_, block_, first.data()) != 0) {
+    if (readBlocks(handle_.get(), 1, flashStart_, block_, first.data()) != 0) {
         session_.clearFailure();
         return stm32::VectorTable{};
     }
@@ -263,17 +269,17 @@ bool Engine::massEraseAllowed() const {
 }
 
 // The image positions to program; logs why there are none.
-bool Engine::definedBytes(stm32::RangeList* defined) {
+int32_t Engine::definedBytes(stm32::RangeList* defined) {
     const uint64_t length = static_cast<uint64_t>(ctx_->imageLength);
     if (!stm32::definedImageRanges(ctx_->imageRanges, ctx_->imageRangeCount, length, defined)) {
         logLine(ctx_, "Image ranges lie outside the image.");
-        return false;
+        return STM32_RESULT_INVALID_OFFSET;
     }
     if (defined->empty()) {
         logLine(ctx_, "Image is empty.");
-        return false;
+        return STM32_RESULT_EMPTY_IMAGE;
     }
-    return true;
+    return STM32_RESULT_OK;
 }
 
 stm32::UploadSettings Engine::uploadSettings() const {
@@ -295,7 +301,8 @@ int32_t Engine::programSteps() {
         return STM32_RESULT_INVALID_OFFSET;
     }
     stm32::RangeList defined;
-    if (!definedBytes(&defined)) return STM32_RESULT_INVALID_OFFSET;
+    const int32_t undefined = definedBytes(&defined);
+    if (undefined != STM32_RESULT_OK) return undefined;
     // Ranges that cover the whole image make it a raw one.
     const bool sparse = !(defined.size() == 1 && defined[0] == Range{0, static_cast<uint64_t>(ctx_->imageLength)});
     if (!openAndReadLayout()) return STM32_RESULT_OPEN_ERROR;
@@ -309,10 +316,10 @@ int32_t Engine::programSteps() {
 
     if (offset_ != 0) logLine(ctx_, "Address: 0x%08X", address(offset_));
     logLine(ctx_, "Reading flash.");
-    // Below offset 8 the image replaces the resident vector table; a sparse
-    // image without its own reset vector keeps the resident one.
+    // Below offset 8 the image replaces the resident vector table, unless it
+    // is a sparse one that leaves the table alone.
     stm32::VectorTable resident;
-    if (offset_ >= 8 || (sparse && !stm32::covers(defined, {4, 8}))) resident = readResidentVectorTable();
+    if (offset_ >= 8 || (sparse && !stm32::covers(defined, {0, 8}))) resident = readResidentVectorTable();
 
     if (readRuns(planner.reads()) != 0) return failed(STM32_RESULT_READ_ERROR);
     stm32::WritePlan plan = planner.decide(ctx_->flashBuffer, ctx_->image);
@@ -321,7 +328,7 @@ int32_t Engine::programSteps() {
     copyDefinedBytes(defined);
 
     int32_t result = eraseAndWrite(plan);
-    if (result != STM32_RESULT_OK) return failed(result);
+    if (result != STM32_RESULT_OK) return result;
 
     logLine(ctx_, "Verifying.");
     bool differs = false;
@@ -343,7 +350,6 @@ int Engine::readRuns(const stm32::RangeList& runs) {
     return 0;
 }
 
-// On failure the progress line stays open: failed() closes it.
 int32_t Engine::eraseAndWrite(const stm32::WritePlan& plan) {
     beginProgress("Erasing pages.");
     int rc = 0;
@@ -352,12 +358,13 @@ int32_t Engine::eraseAndWrite(const stm32::WritePlan& plan) {
     } else if (!plan.eraseAddresses.empty()) {
         rc = stm32::eraseAddresses(ctx_, handle_.get(), plan.eraseAddresses);
     }
-    if (rc != 0) return STM32_RESULT_ERASE_ERROR;
+    if (rc != 0) return failed(STM32_RESULT_ERASE_ERROR);
     endProgress();
 
     beginProgress("Writing pages.");
     for (const Range& run : plan.writes) {
-        if (writeRun(ctx_, run, ctx_->flashBuffer + run.begin) != 0) return STM32_RESULT_WRITE_ERROR;
+        rc = writeRun(run, ctx_->flashBuffer + run.begin, Dots::Shown);
+        if (rc != 0) return failed(STM32_RESULT_WRITE_ERROR);
     }
     endProgress();
     return STM32_RESULT_OK;
@@ -392,6 +399,7 @@ bool Engine::reportDifferences(const uint8_t* flash, const stm32::RangeList& def
                 any = true;
             }
             int64_t page = static_cast<int64_t>((offset_ + i) / block_ + 1);
+            // "Page" here means transfer block, counted from 1 at flash start, as users know the report.
             if (page != previousPage) {
                 previousPage = page;
                 linesForPage = 0;
@@ -449,6 +457,7 @@ int32_t Engine::download() {
 
 int32_t Engine::downloadSteps() {
     if (offset_ != 0 || static_cast<int64_t>(size_) < static_cast<int64_t>(ctx_->flashBufferSize)) {
+        // Size 0 (the whole flash) is shown as given: the lines echo the request.
         logLine(ctx_, "Address: 0x%08X", address(offset_));
         logLine(ctx_, "Size: %d", size_);
     }
@@ -520,7 +529,7 @@ int32_t Engine::eraseRange(Range range) {
               keep.begin() + static_cast<std::ptrdiff_t>(range.end - run.begin), 0xFF);
     if (stm32::eraseAddresses(ctx_, handle_.get(), map.pageAddresses(run)) != 0) return STM32_RESULT_ERASE_ERROR;
     // All-0xFF blocks cost no transfer, so the whole run is handed over.
-    if ((head.length() != 0 || tail.length() != 0) && writeRun(nullptr, run, keep.data()) != 0) {
+    if ((head.length() != 0 || tail.length() != 0) && writeRun(run, keep.data(), Dots::Hidden) != 0) {
         return STM32_RESULT_WRITE_ERROR;
     }
     return STM32_RESULT_OK;
@@ -537,7 +546,7 @@ extern "C" int32_t stm32Command(Stm32Context* context, int32_t targetIndex, uint
     } catch (const std::bad_alloc&) {
         context->logLineLength = 0;
         logLine(context, "Out of memory.");
-        return STM32_RESULT_NO_TARGET;
+        return STM32_RESULT_OUT_OF_MEMORY;
     } catch (...) {
         context->logLineLength = 0;
         return STM32_RESULT_NO_TARGET;

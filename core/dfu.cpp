@@ -106,6 +106,23 @@ bool isDfuAltSetting(const libusb_interface_descriptor& alt) {
            alt.iInterface != 0;
 }
 
+void walkDfuAltSettings(libusb_device* device, const libusb_device_descriptor& descriptor, const AltVisitor& visit) {
+    for (uint8_t c = 0; c < descriptor.bNumConfigurations; ++c) {
+        ConfigDescriptor config;
+        if (config.read(device, c) != 0) continue;
+        for (int i = 0; i < config->bNumInterfaces; ++i) {
+            const libusb_interface& interface = config->interface[i];
+            for (int a = 0; a < interface.num_altsetting; ++a) {
+                const libusb_interface_descriptor& alt = interface.altsetting[a];
+                if (!isDfuAltSetting(alt)) continue;
+                AltWalk next = visit(c, alt);
+                if (next == AltWalk::Stop) return;
+                if (next == AltWalk::NextInterface) break;
+            }
+        }
+    }
+}
+
 int dfuControlOut(libusb_device_handle* handle, uint8_t request, uint16_t value, unsigned char* data,
                   uint16_t length) {
     int result = libusb_control_transfer(handle, kRequestOut, request, value, 0, data, length, controlTimeout());
@@ -382,18 +399,9 @@ void dfuLeave(libusb_device_handle* handle) {
 void dfuGetFunctionalDescriptor(libusb_device* device, const libusb_device_descriptor* descriptor,
                                 DfuFunctionalInfo* info) {
     if (device == nullptr || descriptor == nullptr || info == nullptr) return;
-    for (uint8_t c = 0; c < descriptor->bNumConfigurations; ++c) {
-        stm32::ConfigDescriptor config;
-        if (config.read(device, c) != 0) continue;
-        for (int i = 0; i < config->bNumInterfaces; ++i) {
-            const libusb_interface& interface = config->interface[i];
-            for (int a = 0; a < interface.num_altsetting; ++a) {
-                const libusb_interface_descriptor& alt = interface.altsetting[a];
-                // The last qualifying setting wins.
-                if (stm32::isDfuAltSetting(alt) && alt.extra_length >= kFunctionalLength && alt.extra != nullptr) {
-                    fillFunctionalInfo(alt.extra, info);
-                }
-            }
-        }
-    }
+    stm32::walkDfuAltSettings(device, *descriptor, [info](uint8_t, const libusb_interface_descriptor& alt) {
+        // The last qualifying setting wins: the walk goes on after a hit.
+        if (alt.extra_length >= kFunctionalLength && alt.extra != nullptr) fillFunctionalInfo(alt.extra, info);
+        return stm32::AltWalk::Next;
+    });
 }

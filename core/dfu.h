@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 #include "stm32.h"
 #include "usb_holders.h"
@@ -85,6 +86,13 @@ void packDfuSeCommand(uint8_t command, uint32_t address, unsigned char out[kDfuS
 
 bool isTargetDescriptor(const libusb_device_descriptor& descriptor);
 bool isDfuAltSetting(const libusb_interface_descriptor& alt);
+
+// What a visitor of the alternate-setting walk wants next.
+enum class AltWalk { Next, NextInterface, Stop };
+using AltVisitor = std::function<AltWalk(uint8_t configIndex, const libusb_interface_descriptor& alt)>;
+// Visits every DFU alternate setting (isDfuAltSetting) of every readable
+// configuration, in descriptor order.
+void walkDfuAltSettings(libusb_device* device, const libusb_device_descriptor& descriptor, const AltVisitor& visit);
 
 // Plain class requests with the core's timeout.
 int dfuControlOut(libusb_device_handle* handle, uint8_t request, uint16_t value, unsigned char* data,

@@ -18,17 +18,18 @@ void recordFailedUpload(libusb_device_handle* handle, uint32_t address, int got)
         cause.hasStatus = true;
         cause.state = status.bState;
         cause.status = status.bStatus;
+    } else if (got < 0) {
+        cause.libusbError = got;
     } else {
-        cause.libusbError = got < 0 ? got : LIBUSB_ERROR_IO;
-        if (got >= 0) cause.detail = "short block";
+        cause.detail = "short block";
     }
     stm32::Session::current().recordFailure(cause);
 }
 
 } // namespace
 
-int readPages(libusb_device_handle* handle, int32_t blockCount, uint32_t firstAddress, uint32_t blockSize,
-              uint8_t* buffer) {
+int readBlocks(libusb_device_handle* handle, int32_t blockCount, uint32_t firstAddress, uint32_t blockSize,
+               uint8_t* buffer) {
     if (dfuSetAddress(handle, firstAddress) != 0) return -1;
     // Uploads start from dfuIDLE: the Set Address left the board in dfuDNLOAD-IDLE.
     if (dfuEnsureIdle(handle) != 0) return -1;

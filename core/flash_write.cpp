@@ -6,10 +6,11 @@
 
 namespace {
 
-constexpr int kDotEvery = 5;
+constexpr int kDotEvery = 5; // one dot per five pages or blocks keeps a console readable
 
-void progressDot(Stm32Context* context, size_t index) {
-    if (index % kDotEvery == 0) stm32::logProgress(context, ".");
+// Dots only where a caller gave a progress line (null: the silent forms).
+void progressDot(Stm32Context* progressLine, size_t index) {
+    if (progressLine != nullptr && index % kDotEvery == 0) stm32::logProgress(progressLine, ".");
 }
 
 int eraseOne(libusb_device_handle* handle, uint32_t address) {
@@ -32,23 +33,31 @@ int32_t trimmedSendLength(const uint8_t* data, int32_t length) {
     return rounded < length ? rounded : length; // never past the block
 }
 
-int eraseAddresses(Stm32Context* context, libusb_device_handle* handle, const std::vector<uint32_t>& addresses) {
+int eraseAddresses(Stm32Context* progressLine, libusb_device_handle* handle, const std::vector<uint32_t>& addresses) {
     if (dfuEnsureIdle(handle) != 0) return -1;
     for (size_t i = 0; i < addresses.size(); ++i) {
         int rc = eraseOne(handle, addresses[i]);
         if (rc != 0) return rc;
-        progressDot(context, i);
+        progressDot(progressLine, i);
     }
     return 0;
 }
 
+int eraseAddresses(libusb_device_handle* handle, const std::vector<uint32_t>& addresses) {
+    return eraseAddresses(nullptr, handle, addresses);
+}
+
 } // namespace stm32
 
-int erasePages(Stm32Context* context, libusb_device_handle* handle, int32_t pageCount, uint32_t firstAddress,
+int erasePages(Stm32Context* progressLine, libusb_device_handle* handle, int32_t pageCount, uint32_t firstAddress,
                uint32_t step) {
     std::vector<uint32_t> addresses;
     for (int32_t i = 0; i < pageCount; ++i) addresses.push_back(firstAddress + static_cast<uint32_t>(i) * step);
-    return stm32::eraseAddresses(context, handle, addresses);
+    return stm32::eraseAddresses(progressLine, handle, addresses);
+}
+
+int erasePages(libusb_device_handle* handle, int32_t pageCount, uint32_t firstAddress, uint32_t step) {
+    return erasePages(nullptr, handle, pageCount, firstAddress, step);
 }
 
 int dfuMassErase(libusb_device_handle* handle) {
@@ -83,8 +92,8 @@ int dfuWriteMemory(libusb_device_handle* handle, uint16_t blockNumber, const uin
     return stm32::awaitBusyVerdict(handle, op);
 }
 
-int writePages(Stm32Context* context, libusb_device_handle* handle, int32_t blockCount, uint32_t firstAddress,
-               int32_t blockSize, const uint8_t* data) {
+int writeBlocks(Stm32Context* progressLine, libusb_device_handle* handle, int32_t blockCount, uint32_t firstAddress,
+                int32_t blockSize, const uint8_t* data) {
     // dfuDNLOAD-IDLE, where the Set Address leaves the board, takes data blocks.
     if (dfuSetAddress(handle, firstAddress) != 0) return -1;
     if (blockCount <= 0) return 0;
@@ -93,7 +102,12 @@ int writePages(Stm32Context* context, libusb_device_handle* handle, int32_t bloc
         const uint8_t* block = data + static_cast<size_t>(i) * static_cast<size_t>(blockSize);
         int rc = dfuWriteMemory(handle, static_cast<uint16_t>(i + 2), block, blockSize);
         if (rc != 0) return rc;
-        progressDot(context, static_cast<size_t>(i));
+        progressDot(progressLine, static_cast<size_t>(i));
     }
     return 0;
+}
+
+int writeBlocks(libusb_device_handle* handle, int32_t blockCount, uint32_t firstAddress, int32_t blockSize,
+                const uint8_t* data) {
+    return writeBlocks(nullptr, handle, blockCount, firstAddress, blockSize, data);
 }

@@ -43,8 +43,11 @@ enum {
     STM32_RESULT_ERASE_ERROR = 4,
     STM32_RESULT_VERIFY_ERROR = 5,
     STM32_RESULT_OPEN_ERROR = 6,    /* open, claim or alternate setting */
-    STM32_RESULT_INVALID_OFFSET = 7, /* "Invalid offset." */
-    STM32_RESULT_READ_PROTECTED = 8  /* the board's flash is read-protected (RDP level 1) */
+    STM32_RESULT_INVALID_OFFSET = 7, /* "Invalid offset.", also a negative size ("Invalid size.") */
+    STM32_RESULT_READ_PROTECTED = 8, /* the board's flash is read-protected (RDP level 1) */
+    /* Codes 9 to 14 are left free: stm32cmd gives its own exit statuses those numbers. */
+    STM32_RESULT_EMPTY_IMAGE = 15,   /* an upload of zero bytes ("Image is empty.") */
+    STM32_RESULT_OUT_OF_MEMORY = 16  /* the library could not allocate ("Out of memory.") */
 };
 
 /* Upload flags of stm32SetUploadFlags; 0 is the classic upload. */

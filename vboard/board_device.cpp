@@ -426,6 +426,13 @@ ControlResult BoardDevice::startPendingCommand() {
         resets_++;
         return reply;
     }
+    if (command.kind == Request::DataBlock && verdict_ == OK && isOptionBytes(command.alt)) {
+        // New option bytes take effect through a system reset [doc: AN2662].
+        ControlResult reply = statusReply(OK, romPollMs(Request::DataBlock), dfuDNBUSY);
+        reply.resetAfter = true;
+        resets_++;
+        return reply;
+    }
     if (command.kind == Request::SetAddress && description_.rom.setAddressWithoutBusy) {
         status_ = verdict_;
         state_ = verdict_ == OK ? dfuDNLOAD_IDLE : dfuERROR;
@@ -433,6 +440,10 @@ ControlResult BoardDevice::startPendingCommand() {
     }
     state_ = dfuDNBUSY;
     return busyReply(romPollMs(command.kind));
+}
+
+bool BoardDevice::isOptionBytes(int alt) const {
+    return description_.alternates[size_t(alt)].name.rfind("@Option Bytes", 0) == 0;
 }
 
 ControlResult BoardDevice::busyReply(uint32_t pollMs) {

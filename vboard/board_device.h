@@ -124,6 +124,7 @@ private:
     ControlResult busyRequest(Request kind);
     ControlResult startPendingCommand();
     ControlResult busyReply(uint32_t pollMs);
+    bool isOptionBytes(int alt) const;
     ControlResult leave();
     void settleFinishedOperation();
     void applyBlankStart();

@@ -84,7 +84,14 @@ void printCounts(std::ostream& out, const std::vector<Board*>& boards) {
         Counters counters = board.counters();
         out << "board " << i << " (" << vboard::describe(board.profile()).shortName << ", list position "
             << board.listPosition() << "): state " << int(board.state()) << ", status " << int(board.status());
-        if (board.hasLeft()) out << ", left DFU mode at " << hex32(board.leaveAddress());
+        if (board.hasLeft()) {
+            out << ", left DFU mode at " << hex32(board.leaveAddress());
+            if (board.startFaulted()) out << " (no program there: faulted)";
+            else out << " (stack " << hex32(board.startedStackPointer()) << ", reset handler "
+                      << hex32(board.startedResetHandler()) << ")";
+        }
+        if (board.readProtected()) out << ", read-protected";
+        if (board.resets()) out << ", reset " << board.resets() << " times";
         out << "\n";
         for (Request kind : kCountedKinds) {
             auto it = counters.requests.find(kind);
@@ -107,7 +114,12 @@ void writeCountsJson(std::ostream& out, const std::vector<Board*>& boards) {
         out << (i ? ", " : "") << "{\"profile\": \"" << vboard::describe(board.profile()).shortName
             << "\", \"listPosition\": " << board.listPosition() << ", \"state\": " << int(board.state())
             << ", \"status\": " << int(board.status()) << ", \"left\": " << (board.hasLeft() ? "true" : "false")
-            << ", \"leaveAddress\": " << board.leaveAddress() << ", \"requests\": {";
+            << ", \"leaveAddress\": " << board.leaveAddress()
+            << ", \"startedStackPointer\": " << board.startedStackPointer()
+            << ", \"startedResetHandler\": " << board.startedResetHandler()
+            << ", \"startFaulted\": " << (board.startFaulted() ? "true" : "false")
+            << ", \"readProtected\": " << (board.readProtected() ? "true" : "false")
+            << ", \"resets\": " << board.resets() << ", \"requests\": {";
         bool first = true;
         for (Request kind : kCountedKinds) {
             auto it = counters.requests.find(kind);
@@ -124,7 +136,9 @@ void writeCountsJson(std::ostream& out, const std::vector<Board*>& boards) {
         out << "}, \"bytesDownloaded\": " << counters.bytesDownloaded
             << ", \"bytesUploaded\": " << counters.bytesUploaded
             << ", \"busyMicroseconds\": " << counters.busyMicroseconds
-            << ", \"pollTimeoutMilliseconds\": " << counters.pollTimeoutMilliseconds << "}";
+            << ", \"pollTimeoutMilliseconds\": " << counters.pollTimeoutMilliseconds
+            << ", \"earlyStatusStalls\": " << counters.earlyStatusStalls
+            << ", \"heldRequests\": " << counters.heldRequests << "}";
     }
     out << "]}\n";
 }
@@ -185,6 +199,10 @@ int main(int argc, char** argv) {
     }
     if (options->help) {
         std::cout << vboard::hostUsage();
+        return 0;
+    }
+    if (options->listProfiles) {
+        std::cout << vboard::profileListing();
         return 0;
     }
 

@@ -2,6 +2,7 @@
 
 #include "profiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -31,12 +32,27 @@ bool parseScale(const std::string& text, double& out) {
 
 } // namespace
 
-const char* hostUsage() {
-    return "usage: stm32-vboard [--board PROFILE [--flash FILE|--pattern SEED|--fill BYTE] [--serial TEXT]\n"
-           "                    [--dump FILE]]... [--foreign] [--time-scale X]\n"
-           "                    [--counts] [--counts-json FILE] -- COMMAND [ARGS...]\n"
-           "profiles: f1 f4 h7 no-internal-flash no-slash zero-transfer oversize-transfer\n"
-           "          no-functional small-pages\n";
+std::string hostUsage() {
+    std::string text =
+        "usage: stm32-vboard [--board PROFILE [--flash FILE|--pattern SEED|--fill BYTE] [--serial TEXT]\n"
+        "                    [--read-protected] [--blank-starts-in-error] [--deny-open|--claim-busy]\n"
+        "                    [--dump FILE]]... [--foreign] [--time-scale X]\n"
+        "                    [--counts] [--counts-json FILE] -- COMMAND [ARGS...]\n"
+        "       stm32-vboard --list-profiles\n"
+        "profiles:";
+    for (Profile profile : allProfiles()) text += std::string(" ") + describe(profile).shortName;
+    return text + "\n";
+}
+
+std::string profileListing() {
+    std::string text;
+    for (Profile profile : allProfiles()) {
+        const ProfileDescription& d = describe(profile);
+        std::string name = d.shortName;
+        name.resize(std::max<size_t>(name.size(), 18), ' ');
+        text += name + " " + d.summary + "\n";
+    }
+    return text;
 }
 
 std::optional<HostOptions> parseHostOptions(const std::vector<std::string>& args, std::string& error) {
@@ -66,6 +82,17 @@ std::optional<HostOptions> parseHostOptions(const std::vector<std::string>& args
         } else if (arg == "-h" || arg == "--help") {
             options.help = true;
             return options;
+        } else if (arg == "--list-profiles") {
+            options.listProfiles = true;
+            return options;
+        } else if (arg == "--read-protected") {
+            current().options.readProtected = true;
+        } else if (arg == "--blank-starts-in-error") {
+            current().options.blankStartsInError = true;
+        } else if (arg == "--deny-open") {
+            current().options.usbAccess = UsbAccess::OpenDenied;
+        } else if (arg == "--claim-busy") {
+            current().options.usbAccess = UsbAccess::ClaimBusy;
         } else if (arg == "--board") {
             if (!value(arg, text)) return std::nullopt;
             Profile profile;

@@ -27,11 +27,14 @@ struct HostOptions {
     std::string countsJsonFile;
     std::vector<std::string> command;
     bool help = false;
+    bool listProfiles = false;
 };
 
 // Parses argv; on a usage error returns nullopt and fills `error`.
 std::optional<HostOptions> parseHostOptions(const std::vector<std::string>& args, std::string& error);
-const char* hostUsage();
+std::string hostUsage();
+// One line per profile: its name and what it models.
+std::string profileListing();
 
 } // namespace vboard
 

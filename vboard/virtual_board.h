@@ -169,7 +169,7 @@ public:
     virtual bool startFaulted() const = 0;
     virtual bool readProtected() const = 0;
     virtual uint32_t physicalFlashSize() const = 0; // may be less than the layout's flashSize()
-    virtual uint64_t resets() const = 0;         // resets by Read Unprotect
+    virtual uint64_t resets() const = 0;         // resets by Read Unprotect or new option bytes
     virtual bool plugged() const = 0;
     virtual uint32_t addressPointer() const = 0; // as the last Set Address Pointer left it
 

@@ -251,7 +251,8 @@ TEST_F(UploadTest, EmptyImageIsRefused) {
     auto& board = addBoard(Profile::F1);
     lend(board, {});
     board.resetCounters();
-    EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 0), STM32_RESULT_INVALID_OFFSET);
+    EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 0), STM32_RESULT_EMPTY_IMAGE);
+    EXPECT_EQ(transcript(), (Lines{"Image is empty.", "Error while flashing STM32."}));
     EXPECT_EQ(classRequests(board), 0u);
     EXPECT_FALSE(board.hasLeft());
 }

@@ -5,6 +5,8 @@
 
 #include "board_fixture.h"
 #include "dfu.h"
+#include "flash_ops.h"
+#include "session.h"
 
 namespace {
 
@@ -86,6 +88,21 @@ TEST_F(RomProfile, EarlyPollStallingRomsAreNeverPolledEarly) {
         EXPECT_EQ(board.counters().earlyStatusStalls, 0u);
         EXPECT_EQ(board.leaveAddress(), kFlash) << "the resident program is started";
     }
+}
+
+// A board taken for a holding ROM that is not one: its early polls are
+// stalled, each stall reads as "still busy", and from then on the core waits
+// the announced time.
+TEST_F(RomProfile, AStalledPollFallsBackToWaiting) {
+    auto& board = addRom(Profile::F0, 1.0);
+    coretest::OpenTarget t(board);
+    ASSERT_TRUE(t.ok());
+    stm32::Session session;
+    session.romHoldsStatus = true;
+    EXPECT_EQ(erasePages(t.handle(), 3, kFlash, 2048), 0);
+    EXPECT_TRUE(session.statusStalled);
+    EXPECT_EQ(board.counters().earlyStatusStalls, 1u) << "only the first early poll; then every poll waits";
+    EXPECT_EQ(board.count(Request::ErasePage), 3u);
 }
 
 // F4-class ROMs hold the status request until the erase or write is over:
@@ -201,7 +218,8 @@ TEST_F(RomProfile, OpenFailuresKeepResultSixAndGiveOneHint) {
         bus->setUsbAccess(board, c.access);
         lend(board, {});
         EXPECT_EQ(command(board, STM32_CMD_DOWNLOAD, 0, 0x800), STM32_RESULT_OPEN_ERROR);
-        EXPECT_EQ(transcript(), (Lines{"Address: 0x08000000", "Size: 2048", c.hint, "Error while reading STM32 flash."}));
+        EXPECT_EQ(transcript(),
+                  (Lines{"Address: 0x08000000", "Size: 2048", c.hint, "Error while reading STM32 flash."}));
     }
 }
 

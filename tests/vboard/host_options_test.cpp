@@ -1,6 +1,7 @@
 // Command line of stm32-vboard: which board each option lands on, and the
 // values that must be refused.
 #include "host_options.h"
+#include "profiles.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,30 @@ TEST(HostOptions, PerBoardOptionsApplyToTheLastBoardAndGlobalsToAll) {
     EXPECT_TRUE(options->foreignFirst);
     EXPECT_EQ(options->countsJsonFile, "c.json");
     EXPECT_EQ(options->command, (std::vector<std::string>{"dfu-util", "-l"}));
+}
+
+TEST(HostOptions, RomPropertiesBelongToTheirBoard) {
+    auto options = parse({"--board", "f4", "--read-protected", "--deny-open", "--board", "c5",
+                          "--blank-starts-in-error", "--claim-busy", "--board", "h7-rev-v", "--", "true"});
+    ASSERT_TRUE(options);
+    ASSERT_EQ(options->boards.size(), 3u);
+    EXPECT_TRUE(options->boards[0].options.readProtected);
+    EXPECT_EQ(options->boards[0].options.usbAccess, UsbAccess::OpenDenied);
+    EXPECT_FALSE(options->boards[0].options.blankStartsInError);
+    EXPECT_EQ(options->boards[1].options.profile, Profile::C5);
+    EXPECT_TRUE(options->boards[1].options.blankStartsInError);
+    EXPECT_EQ(options->boards[1].options.usbAccess, UsbAccess::ClaimBusy);
+    EXPECT_FALSE(options->boards[1].options.readProtected);
+    EXPECT_EQ(options->boards[2].options.profile, Profile::H7RevV);
+    EXPECT_EQ(options->boards[2].options.usbAccess, UsbAccess::Normal);
+
+    // Every profile is listed, and the listing needs no command.
+    auto listing = parse({"--list-profiles"});
+    ASSERT_TRUE(listing);
+    EXPECT_TRUE(listing->listProfiles);
+    std::string text = profileListing();
+    for (Profile profile : allProfiles())
+        EXPECT_NE(text.find(std::string(describe(profile).shortName) + " "), std::string::npos);
 }
 
 TEST(HostOptions, WithoutABoardOneF1BoardServesTheCommand) {

@@ -59,5 +59,17 @@ check "the JSON counts record the uploads" grep -q '"Upload": 2' counts.json
 check "the JSON counts record the bytes" grep -q '"bytesUploaded": 2048' counts.json
 check "the text counts go to standard error" grep -q 'Upload: 2' counts.txt
 
+"$host" --list-profiles > profiles.txt
+check "the profile list names the ROM models" grep -q '^h7-rev-v ' profiles.txt
+
+"$host" --board f1 --deny-open -- dfu-util -a 0 -s 0x08000000:2048 -U denied.bin > denied.txt 2>&1
+check "a board that refuses the open fails dfu-util" [ $? -ne 0 ]
+check "dfu-util reports the refused open" grep -qi 'cannot open' denied.txt
+
+"$host" --board f4 --read-protected --pattern 3 --dump unprotected.bin --counts-json rdp.json -- \
+  dfu-util -a 0 -s 0x08000000:2048 -U rdp.bin > rdp.txt 2>&1
+check "a read-protected board refuses the upload" [ $? -ne 0 ]
+check "the JSON counts say the board is protected" grep -q '"readProtected": true' rdp.json
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -354,3 +354,24 @@ TEST(UsbAccessFailures, OpenDeniedAndClaimBusyReachLibusbAsAUserSeesThem) {
     libusb_close(raw);
     libusb_free_device_list(list, 1);
 }
+
+TEST(RomDescriptors, StringsAsTheDumpsShowAndTheC5NeverAnswersAStandaloneFunctionalDescriptor) {
+    vboard::Bus bus;
+    bus.addBoard(options(vboard::Profile::U5));
+    bus.addBoard(options(vboard::Profile::C5));
+    bus.addBoard(options(vboard::Profile::H7));
+    auto context = openContext();
+    auto u5 = openAt(context.get(), 0);
+    unsigned char text[128] = {};
+    ASSERT_GT(libusb_get_string_descriptor_ascii(u5.get(), 2, text, sizeof text), 0);
+    EXPECT_STREQ(reinterpret_cast<char*>(text), "DFU in FS Mode");
+    ASSERT_GT(libusb_get_string_descriptor_ascii(u5.get(), 4, text, sizeof text), 0);
+    EXPECT_STREQ(reinterpret_cast<char*>(text), "@Internal Flash   /0x08000000/256*08Kg");
+
+    unsigned char functional[9] = {};
+    auto c5 = openAt(context.get(), 1);
+    EXPECT_EQ(libusb_control_transfer(c5.get(), 0x80, 6, 0x2100, 0, functional, 9, 200), LIBUSB_ERROR_TIMEOUT);
+    auto h7 = openAt(context.get(), 2);
+    ASSERT_EQ(libusb_control_transfer(h7.get(), 0x80, 6, 0x2100, 0, functional, 9, 200), 9);
+    EXPECT_EQ(functional[5] | functional[6] << 8, 1024);
+}
