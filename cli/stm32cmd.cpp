@@ -28,8 +28,12 @@ namespace {
 // would collide with a status that already means something else.
 int exitStatusFor(int32_t result)
 {
-    if (result == STM32_RESULT_READ_PROTECTED) return cli::kExitReadProtected;
-    return result;
+    switch (result) {
+    case STM32_RESULT_READ_PROTECTED: return cli::kExitReadProtected;
+    case STM32_RESULT_EMPTY_IMAGE: return cli::kExitReadFileError;
+    case STM32_RESULT_OUT_OF_MEMORY: return cli::kExitSystemError;
+    default: return result;
+    }
 }
 
 struct ContextDeleter {
