@@ -1,6 +1,10 @@
-// Image files of stm32cmd: loading raw binary or Intel HEX, writing downloads.
+// The image of an upload, read through the front ends' shared loader, with
+// stm32cmd's messages and exit statuses for files that cannot be used.
 #ifndef STM32_CLI_IMAGE_FILE_H
 #define STM32_CLI_IMAGE_FILE_H
+
+#include "image_loader.h"
+#include "stm32.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -8,20 +12,28 @@
 
 namespace cli {
 
-// True when the text from the last "." of the name is exactly ".hex" or ".HEX".
-bool isIntelHexName(const std::string& path);
+// The loader's record, released on every path; the core reads its ranges
+// until the command returns.
+class LoadedImage {
+public:
+    LoadedImage() = default;
+    ~LoadedImage() { stm32ReleaseLoadedImage(&record_); }
+    LoadedImage(const LoadedImage&) = delete;
+    LoadedImage& operator=(const LoadedImage&) = delete;
 
-// Loads the image into image[0..capacity). On failure returns false with
-// errno set and, for a decoding failure, the specific line written to
-// errorStream. *loadedLength is the number of image bytes.
-bool loadImageFile(const std::string& path, uint8_t* image, uint32_t capacity, uint32_t flashStart,
-                   uint32_t* loadedLength, std::FILE* errorStream);
+    Stm32LoadedImage* record() { return &record_; }
+    uint32_t length() const { return record_.length; }
+    const Stm32ByteRange* ranges() const { return record_.ranges; }
+    int32_t rangeCount() const { return record_.rangeCount; }
 
-// Creates or truncates the file and writes all length bytes; false with errno set on failure.
-bool writeDownloadFile(const std::string& path, const uint8_t* bytes, uint32_t length);
+private:
+    Stm32LoadedImage record_{};
+};
 
-// Opens a file by UTF-8 name (wide names on Windows).
-std::FILE* openFileForReading(const std::string& path);
+// Loads path into image[0..flash size) and checks that it fits at offset.
+// Returns 0, or the exit status (11 or 13) after its lines on errorStream.
+int loadUploadImage(const std::string& path, uint32_t offset, const FlashInfo& flash, uint8_t* image,
+                    LoadedImage* loaded, std::FILE* errorStream);
 
 } // namespace cli
 

@@ -1,5 +1,6 @@
-// Command-line options of stm32cmd: the classic getopt scan and number
-// parsing, with no input or output so that every platform behaves alike.
+// Command-line options of stm32cmd: the classic getopt scan with a few long
+// options beside it and the checks of option combinations,
+// with no input or output so that every platform behaves alike.
 #ifndef STM32_CLI_OPTIONS_H
 #define STM32_CLI_OPTIONS_H
 
@@ -9,39 +10,52 @@
 
 namespace cli {
 
-constexpr const char* kOptionString = "ludeo:s:i:f:qh?";
+// The classic letters first; S, v and k were added beside them.
+constexpr const char* kOptionString = "ludeo:s:i:f:qh?S:vk";
 
 // Size value meaning "the whole flash".
 constexpr int32_t kWholeFlash = -1;
 
 struct CliOptions {
-    uint32_t command = 0; // STM32_CMD_UPLOAD
+    uint32_t command = 0;    // STM32_CMD_UPLOAD
+    char commandLetter = 0;  // the last of -l, -u, -d, -e given, or 0
     bool quiet = false;
     uint32_t offset = 0;
     int32_t size = kWholeFlash;
     int32_t targetChoice = 0;
+    bool targetChoiceGiven = false;
     std::string downloadFile = "image.bin";
+    bool downloadFileGiven = false;
+    std::string serial; // -S
+    bool serialGiven = false;
+    bool verbose = false;       // -v: -l shows the details of every board
+    bool allBoards = false;     // --all
+    bool skipUnchanged = false; // -k
+    bool noStart = false;       // --no-start
+    bool trace = false;         // --trace
+    bool unprotect = false;     // --unprotect
+    bool force = false;         // --force
     std::vector<std::string> operands;
 };
 
 enum class ParseResult {
     Run,   // options are complete; run the command
-    Usage, // -h, -?, or an error described in errorText: show the usage text, status 7
+    Usage, // -h, -?, or a bad option described in errorText: usage text on standard error, status 7
+    Help,  // --help: usage text on standard output, status 0
+    Error, // errorText alone on standard error, status 7
 };
 
 // Parses argv[1..argc-1]. errorText receives the complete message of a bad
 // option (with its line break), or stays empty.
 ParseResult parseOptions(int argc, const char* const* argv, CliOptions* options, std::string* errorText);
 
-enum class NumberResult { Parsed, NoDigits, OutOfRange };
+// Combinations that cannot run (operands of commands that take none, options
+// that belong to another command). False with the message and its hints.
+bool checkCombinations(const CliOptions& options, std::string* errorText);
 
-// Reads "0x" followed by hexadecimal digits, or an optionally signed decimal
-// number; scanning stops at the first character that does not fit. Values
-// that do not fit 32 bits (hex up to 0xFFFFFFFF, decimal as signed 32-bit)
-// are out of range. *value changes only when Parsed.
-NumberResult parseNumber(const char* text, uint32_t* value);
-// Decimal only, as -i reads it.
-NumberResult parseDecimal(const char* text, int32_t* value);
+// The words of an exit status as the usage text lists them (" 3: Device
+// Write Error" gives "Device Write Error"); empty for a status it does not list.
+std::string exitStatusWords(int status);
 
 // The usage text, line by line; programName stands where the program was started.
 std::string usageText(const std::string& programName);

@@ -1,9 +1,12 @@
 // stm32cmd: one command of the core library on one board, with an exit
 // status for scripts. Library log lines go to standard output; the
 // program's own errors and the usage text go to standard error.
+#include "download_file.h"
+#include "exit_status.h"
 #include "image_file.h"
 #include "options.h"
 #include "stm32.h"
+#include "targets.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -21,14 +24,17 @@
 
 namespace {
 
-enum ExitStatus {
-    kExitSuccess = 0,
-    kExitParameterError = 7,
-    kExitSystemError = 8,
-    kExitReadFileError = 11,
-    kExitWriteFileError = 12,
-    kExitFirmwareTooBig = 13,
-};
+// Core results pass through as exit statuses, except where a core code
+// would collide with a status that already means something else.
+int exitStatusFor(int32_t result)
+{
+    switch (result) {
+    case STM32_RESULT_READ_PROTECTED: return cli::kExitReadProtected;
+    case STM32_RESULT_EMPTY_IMAGE: return cli::kExitReadFileError;
+    case STM32_RESULT_OUT_OF_MEMORY: return cli::kExitSystemError;
+    default: return result;
+    }
+}
 
 struct ContextDeleter {
     void operator()(Stm32Context* context) const { stm32Exit(context); }
@@ -53,6 +59,13 @@ int consoleLog(void* /*userData*/, const char* text, uint32_t length, int contin
     return 0;
 }
 
+// --trace: the core's lines go where STM32_DEBUG=1 sends them, standard error.
+void traceToStandardError(void* /*userData*/, const char* line)
+{
+    std::fprintf(stderr, "%s\n", line);
+    std::fflush(stderr);
+}
+
 void printSystemError(const std::string& subject)
 {
     std::fprintf(stderr, "%s: %s\n", subject.c_str(), std::strerror(errno));
@@ -62,44 +75,70 @@ int showUsage(const std::string& programName, const std::string& errorText)
 {
     std::fputs(errorText.c_str(), stderr);
     std::fputs(cli::usageText(programName).c_str(), stderr);
-    return kExitParameterError;
+    return cli::kExitParameterError;
+}
+
+// Text of the program's own, shown unless quiet (the library's log is silenced the same way).
+void say(const cli::CliOptions& options, const std::string& line)
+{
+    if (options.quiet) return;
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
 }
 
 // What the run needs to know about the chosen target.
 struct Target {
-    int32_t index = -1;
+    cli::BoardEntry board;
     FlashInfo flash{};
 };
 
-// Steps up to the flash layout; returns 0 and fills target, or the exit status.
-int chooseTarget(Stm32Context* context, const cli::CliOptions& options, Target* target)
+std::string connectedSerials(const std::vector<cli::BoardEntry>& boards)
 {
-    const int32_t count = stm32GetDeviceCount();
-    if (count <= 0) {
+    std::string text;
+    for (const cli::BoardEntry& board : boards) {
+        text += text.empty() ? "" : ", ";
+        text += std::string("\"") + board.details.serial + "\" (-i " + std::to_string(board.choice) + ")";
+    }
+    return text;
+}
+
+// Picks the board of -S or -i; returns 0, or the exit status after its message.
+int chooseBoard(Stm32Context* context, const cli::CliOptions& options, cli::BoardEntry* chosen)
+{
+    // Details open every board; only a serial number needs them.
+    const std::vector<cli::BoardEntry> boards = cli::listBoards(context, options.serialGiven);
+    if (boards.empty()) {
         std::fputs("no device connected\n", stderr);
-        return kExitSystemError;
+        return cli::kExitSystemError;
     }
-    std::vector<int32_t> indices;
-    try {
-        indices.assign(static_cast<size_t>(count), -1);
-    } catch (const std::bad_alloc&) {
-        return kExitSystemError;
+    if (options.serialGiven) {
+        const int found = cli::findBySerial(boards, options.serial);
+        if (found < 0) {
+            std::fprintf(stderr, "no board with serial number \"%s\"; connected: %s\n", options.serial.c_str(),
+                         connectedSerials(boards).c_str());
+            return cli::kExitParameterError;
+        }
+        *chosen = boards[static_cast<size_t>(found)];
+        return 0;
     }
-    stm32GetDeviceIndices(context, indices.data(), count);
+    const int32_t count = static_cast<int32_t>(boards.size());
     if (options.targetChoice < 0 || options.targetChoice >= count) {
         std::fprintf(stderr, "index %d out of range: %d target(s) connected (index 0 to %d)\n",
                      static_cast<int>(options.targetChoice), static_cast<int>(count), static_cast<int>(count - 1));
-        return kExitParameterError;
+        return cli::kExitParameterError;
     }
-    target->index = indices[static_cast<size_t>(options.targetChoice)];
-    if (target->index < 0) { // unplugged between counting and listing
-        std::fputs("no device connected\n", stderr);
-        return kExitSystemError;
-    }
-    if (stm32GetFlashInfo(context, target->index, &target->flash) == 0 || target->flash.flashSize <= 0) {
-        return kExitSystemError;
-    }
+    *chosen = boards[static_cast<size_t>(options.targetChoice)];
     return 0;
+}
+
+// The flash geometry of the board; returns 0, or status 8 after saying why it cannot be read.
+int readFlashLayout(Stm32Context* context, Target* target)
+{
+    if (stm32GetFlashInfo(context, target->board.listId, &target->flash) != 0 && target->flash.flashSize > 0) return 0;
+    cli::BoardEntry& board = target->board;
+    if (!board.detailsRead) board.detailsRead = stm32GetDeviceDetails(context, board.listId, &board.details) != 0;
+    std::fputs(cli::unreadableLayoutMessage(board).c_str(), stderr);
+    return cli::kExitSystemError;
 }
 
 Buffer allocateBuffer(int32_t size)
@@ -108,30 +147,6 @@ Buffer allocateBuffer(int32_t size)
     Buffer buffer(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
     if (!buffer && errno == 0) errno = ENOMEM;
     return buffer;
-}
-
-// Loads the upload image; returns 0 and the length, or the exit status.
-int loadUploadImage(const std::string& programName, const cli::CliOptions& options, const FlashInfo& flash,
-                    uint8_t* image, uint32_t* loadedLength)
-{
-    if (options.operands.size() != 1) return showUsage(programName, std::string());
-    const std::string& path = options.operands.front();
-    const uint32_t capacity = static_cast<uint32_t>(flash.flashSize);
-    if (!cli::loadImageFile(path, image, capacity, flash.startAddress, loadedLength, stderr)) {
-        printSystemError(path);
-        return kExitReadFileError;
-    }
-    if (*loadedLength == 0) {
-        // Nothing to write; starting the "program" would jump into erased flash.
-        std::fprintf(stderr, "%s: file is empty\n", path.c_str());
-        return kExitReadFileError;
-    }
-    const uint64_t end = uint64_t{options.offset} + *loadedLength;
-    if (options.offset >= capacity || end > capacity) {
-        std::fputs("File too big for flash memory.\n", stderr);
-        return kExitFirmwareTooBig;
-    }
-    return 0;
 }
 
 // The range of a download or erase, kept inside the flash.
@@ -147,11 +162,11 @@ int boundRange(const cli::CliOptions& options, int32_t size, const FlashInfo& fl
     if (options.offset >= flashSize) {
         std::fprintf(stderr, "Offset %u is at or past the end of flash memory (%u bytes).\n",
                      static_cast<unsigned>(options.offset), static_cast<unsigned>(flashSize));
-        return kExitParameterError;
+        return cli::kExitParameterError;
     }
     if (size < 0) {
         std::fprintf(stderr, "Invalid size %d.\n", static_cast<int>(size));
-        return kExitParameterError;
+        return cli::kExitParameterError;
     }
     const uint32_t remaining = flashSize - options.offset;
     uint32_t bounded = static_cast<uint32_t>(size) > remaining ? remaining : static_cast<uint32_t>(size);
@@ -164,20 +179,25 @@ int boundRange(const cli::CliOptions& options, int32_t size, const FlashInfo& fl
     return 0;
 }
 
-int run(int argc, const char* const* argv)
+// An upload takes exactly one image file. Checked once a board is known to be
+// there, so that "no device connected" comes first whatever the command.
+bool lacksImageOperand(const cli::CliOptions& options)
 {
-    const std::string programName = (argc > 0 && argv[0] != nullptr) ? argv[0] : "stm32cmd";
-    cli::CliOptions options;
-    std::string errorText;
-    if (cli::parseOptions(argc, argv, &options, &errorText) == cli::ParseResult::Usage) {
-        return showUsage(programName, errorText);
-    }
+    return options.command == STM32_CMD_UPLOAD && !options.unprotect && options.operands.size() != 1;
+}
 
-    ContextHandle context(stm32Init());
-    if (!context) return kExitSystemError;
+uint32_t uploadFlags(const cli::CliOptions& options)
+{
+    uint32_t flags = 0;
+    if (options.skipUnchanged) flags |= STM32_UPLOAD_SKIP_UNCHANGED;
+    if (options.noStart) flags |= STM32_UPLOAD_NO_START;
+    return flags;
+}
 
-    Target target;
-    if (const int status = chooseTarget(context.get(), options, &target); status != 0) return status;
+// One command on one board whose layout is known; returns the exit status.
+int runCommand(Stm32Context* context, const cli::CliOptions& options, const std::string& programName,
+               const Target& target)
+{
     const int32_t flashSize = target.flash.flashSize;
     const int32_t size = options.size == cli::kWholeFlash ? flashSize : options.size;
 
@@ -185,31 +205,159 @@ int run(int argc, const char* const* argv)
     Buffer flashBuffer = image ? allocateBuffer(flashSize) : Buffer();
     if (!image || !flashBuffer) {
         printSystemError(programName);
-        return kExitSystemError;
+        return cli::kExitSystemError;
     }
 
-    uint32_t loadedLength = 0;
+    cli::LoadedImage loaded;
     FlashRange range;
     range.engineSize = size;
+    cli::DownloadFile downloadFile;
     if (options.command == STM32_CMD_UPLOAD) {
-        const int status = loadUploadImage(programName, options, target.flash, image.get(), &loadedLength);
+        const std::string& path = options.operands.front();
+        const int status = cli::loadUploadImage(path, options.offset, target.flash, image.get(), &loaded, stderr);
         if (status != 0) return status;
     } else if (options.command == STM32_CMD_DOWNLOAD || options.command == STM32_CMD_ERASE) {
         if (const int status = boundRange(options, size, target.flash, &range); status != 0) return status;
     }
-
-    stm32SetBuffer(context.get(), flashBuffer.get(), flashSize, image.get(), static_cast<int32_t>(loadedLength));
-    if (!options.quiet) stm32RegisterLogCallback(context.get(), nullptr, consoleLog);
-
-    const int32_t result = stm32Command(context.get(), target.index, target.flash.startAddress, options.offset,
-                                        range.engineSize, options.command);
-    if (result != 0 || options.command != STM32_CMD_DOWNLOAD) return result;
-
-    if (!cli::writeDownloadFile(options.downloadFile, flashBuffer.get(), range.fileLength)) {
+    if (options.command == STM32_CMD_DOWNLOAD && !downloadFile.open(options.downloadFile)) {
         printSystemError(options.downloadFile);
-        return kExitWriteFileError;
+        return cli::kExitWriteFileError;
     }
-    return kExitSuccess;
+
+    stm32SetBuffer(context, flashBuffer.get(), flashSize, image.get(), static_cast<int32_t>(loaded.length()));
+    // Bytes the file leaves undefined keep what flash holds.
+    stm32SetImageRanges(context, loaded.ranges(), loaded.rangeCount());
+    stm32SetUploadFlags(context, uploadFlags(options));
+    const int32_t result = stm32Command(context, target.board.listId, target.flash.startAddress, options.offset,
+                                        range.engineSize, options.command);
+    if (result != 0 || options.command != STM32_CMD_DOWNLOAD) return exitStatusFor(result);
+
+    if (!downloadFile.commit(flashBuffer.get(), range.fileLength)) {
+        printSystemError(options.downloadFile);
+        return cli::kExitWriteFileError;
+    }
+    return cli::kExitSuccess;
+}
+
+// -l -v: every board with what tells them apart.
+int listDetails(Stm32Context* context, const cli::CliOptions& options)
+{
+    const std::vector<cli::BoardEntry> boards = cli::listBoards(context, true);
+    if (boards.empty()) {
+        std::fputs("no device connected\n", stderr);
+        return cli::kExitSystemError;
+    }
+    for (const cli::BoardEntry& board : boards) say(options, cli::detailsLine(board) + "\n");
+    return cli::kExitSuccess;
+}
+
+std::string resultLine(const std::string& serial, int status)
+{
+    std::string line = "Board " + serial + ": ";
+    if (status == 0) return line + "OK\n";
+    const std::string words = cli::exitStatusWords(status);
+    return line + "failed, exit status " + std::to_string(status) + (words.empty() ? "" : " (" + words + ")") + "\n";
+}
+
+// Serial numbers name the boards of --all: each leaves the bus after its
+// upload, so list positions move.
+int collectSerials(const std::vector<cli::BoardEntry>& boards, std::vector<std::string>* serials)
+{
+    for (const cli::BoardEntry& board : boards) {
+        const std::string serial = board.detailsRead ? board.details.serial : "";
+        bool repeated = false;
+        for (const std::string& seen : *serials) repeated = repeated || seen == serial;
+        if (serial.empty() || repeated) {
+            std::fprintf(stderr, "--all needs a distinct serial number on every board; %s\n",
+                         serial.empty() ? ("board -i " + std::to_string(board.choice) + " has none").c_str()
+                                        : ("\"" + serial + "\" appears twice").c_str());
+            return cli::kExitParameterError;
+        }
+        serials->push_back(serial);
+    }
+    return 0;
+}
+
+// One upload to the board with this serial number, wherever it is listed now.
+int uploadToSerial(Stm32Context* context, const cli::CliOptions& options, const std::string& programName,
+                   const std::string& serial)
+{
+    const std::vector<cli::BoardEntry> boards = cli::listBoards(context, true);
+    const int found = cli::findBySerial(boards, serial);
+    if (found < 0) return cli::kExitNoDevice;
+    Target target;
+    target.board = boards[static_cast<size_t>(found)];
+    if (const int status = readFlashLayout(context, &target); status != 0) return status;
+    return runCommand(context, options, programName, target);
+}
+
+// --all: the same image on every board, one after the other; 0 only if all succeeded.
+int uploadToAll(Stm32Context* context, const cli::CliOptions& options, const std::string& programName)
+{
+    const std::vector<cli::BoardEntry> boards = cli::listBoards(context, true);
+    if (boards.empty()) {
+        std::fputs("no device connected\n", stderr);
+        return cli::kExitSystemError;
+    }
+    if (lacksImageOperand(options)) return showUsage(programName, std::string());
+    std::vector<std::string> serials;
+    if (const int status = collectSerials(boards, &serials); status != 0) return status;
+    int firstFailure = cli::kExitSuccess;
+    for (const std::string& serial : serials) {
+        const int status = uploadToSerial(context, options, programName, serial);
+        say(options, resultLine(serial, status));
+        if (firstFailure == cli::kExitSuccess) firstFailure = status;
+    }
+    return firstFailure;
+}
+
+int run(int argc, const char* const* argv)
+{
+    const std::string programName = (argc > 0 && argv[0] != nullptr) ? argv[0] : "stm32cmd";
+    cli::CliOptions options;
+    std::string errorText;
+    switch (cli::parseOptions(argc, argv, &options, &errorText)) {
+    case cli::ParseResult::Usage: return showUsage(programName, errorText);
+    case cli::ParseResult::Help:
+        std::fputs(cli::usageText(programName).c_str(), stdout);
+        return cli::kExitSuccess;
+    case cli::ParseResult::Error:
+        std::fputs(errorText.c_str(), stderr);
+        return cli::kExitParameterError;
+    case cli::ParseResult::Run: break;
+    }
+    if (!cli::checkCombinations(options, &errorText)) {
+        std::fputs(errorText.c_str(), stderr);
+        return cli::kExitParameterError;
+    }
+
+    ContextHandle context(stm32Init());
+    if (!context) return cli::kExitSystemError;
+    // Registered before the first call so that every line of the library shows.
+    if (!options.quiet) stm32RegisterLogCallback(context.get(), nullptr, consoleLog);
+    if (options.trace) stm32SetTraceCallback(traceToStandardError, nullptr);
+
+    if (options.command == STM32_CMD_LIST && options.verbose) return listDetails(context.get(), options);
+    if (options.allBoards) return uploadToAll(context.get(), options, programName);
+
+    Target target;
+    if (const int status = chooseBoard(context.get(), options, &target.board); status != 0) return status;
+    // A read-protected board still names its layout, but removing the protection needs none of it.
+    if (options.unprotect) return exitStatusFor(stm32Unprotect(context.get(), target.board.listId));
+    if (const int status = readFlashLayout(context.get(), &target); status != 0) return status;
+    if (lacksImageOperand(options)) return showUsage(programName, std::string());
+    return runCommand(context.get(), options, programName, target);
+}
+
+// Lists of boards and texts are the only allocations that can throw.
+int runGuarded(int argc, const char* const* argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: %s\n", (argc > 0 && argv[0] != nullptr) ? argv[0] : "stm32cmd", std::strerror(ENOMEM));
+        return cli::kExitSystemError;
+    }
 }
 
 } // namespace
@@ -234,11 +382,11 @@ int wmain(int argc, wchar_t** argv)
     std::vector<const char*> pointers;
     for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
     pointers.push_back(nullptr);
-    return run(argc, pointers.data());
+    return runGuarded(argc, pointers.data());
 }
 #else
 int main(int argc, char** argv)
 {
-    return run(argc, argv);
+    return runGuarded(argc, argv);
 }
 #endif

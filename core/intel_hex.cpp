@@ -80,7 +80,7 @@ RecordOutcome decodeRecord(const char* record, IntelHexState* state, uint32_t fl
         return checksumMatches(record, kDataAt, header.sum) ? RecordOutcome::EndOfText : RecordOutcome::Failed;
     }
 
-    prepareRecord(state, header.type, header.byteCount, header.loadAddress);
+    intelHexPrepareRecord(state, header.type, header.byteCount, header.loadAddress);
     if (state->error) return RecordOutcome::Failed;
 
     uint8_t sum = header.sum;
@@ -88,7 +88,7 @@ RecordOutcome decodeRecord(const char* record, IntelHexState* state, uint32_t fl
         uint8_t dataByte = 0;
         if (!readHexByte(record + kDataAt + 2 * index, &dataByte)) return RecordOutcome::Failed;
         sum = static_cast<uint8_t>(sum + dataByte);
-        updateRecord(state, header.type, image, capacity, index, dataByte);
+        intelHexUpdateRecord(state, header.type, image, capacity, index, dataByte);
         if (state->error) return RecordOutcome::Failed;
     }
     // A corrupted record must not reach flash: it would verify against itself.
@@ -96,7 +96,7 @@ RecordOutcome decodeRecord(const char* record, IntelHexState* state, uint32_t fl
     if (!checksumMatches(record, checksumAt, sum)) return RecordOutcome::Failed;
     *recordEnd = checksumAt + 2;
 
-    finalizeRecord(state, header.type, flashStart);
+    intelHexFinalizeRecord(state, header.type, flashStart);
     if (state->size > capacity) return RecordOutcome::TooBig;
     return RecordOutcome::Continue;
 }
@@ -114,7 +114,7 @@ char* nextRecord(char* from)
 
 } // namespace
 
-void prepareRecord(IntelHexState* state, uint8_t recordType, uint8_t byteCount, uint16_t loadAddress)
+void intelHexPrepareRecord(IntelHexState* state, uint8_t recordType, uint8_t byteCount, uint16_t loadAddress)
 {
     switch (recordType) {
     case kHexData:
@@ -139,7 +139,7 @@ void prepareRecord(IntelHexState* state, uint8_t recordType, uint8_t byteCount, 
     }
 }
 
-void updateRecord(IntelHexState* state, uint8_t recordType, uint8_t* image, uint32_t capacity, uint32_t byteIndex,
+void intelHexUpdateRecord(IntelHexState* state, uint8_t recordType, uint8_t* image, uint32_t capacity, uint32_t byteIndex,
                   uint8_t dataByte)
 {
     switch (recordType) {
@@ -168,7 +168,7 @@ void updateRecord(IntelHexState* state, uint8_t recordType, uint8_t* image, uint
     }
 }
 
-void finalizeRecord(IntelHexState* state, uint8_t recordType, uint32_t flashStart)
+void intelHexFinalizeRecord(IntelHexState* state, uint8_t recordType, uint32_t flashStart)
 {
     if (recordType != kHexExtendedSegmentAddress && recordType != kHexExtendedLinearAddress) return;
     if (static_cast<int32_t>(state->base) >= static_cast<int32_t>(flashStart)) {
@@ -191,13 +191,13 @@ uint32_t decodeIntelHex(char* text, uint32_t flashStart, uint8_t* image, uint32_
 
     char* record = text;
     for (;;) {
+        // Cut the record at its line break so that no field read runs into the
+        // next line. The last record may end with the text instead.
         char* lineBreak = std::strchr(record, '\n');
-        if (lineBreak == nullptr) return 0;
-        // Cut the record at its line break so that no field read runs into the next line.
-        *lineBreak = '\0';
+        if (lineBreak != nullptr) *lineBreak = '\0';
         size_t recordEnd = 0;
         const RecordOutcome outcome = decodeRecord(record, &state, flashStart, image, capacity, &recordEnd);
-        *lineBreak = '\n';
+        if (lineBreak != nullptr) *lineBreak = '\n';
 
         switch (outcome) {
         case RecordOutcome::EndOfText:

@@ -23,9 +23,9 @@ enum IntelHexRecordType : uint8_t {
     kHexStartLinearAddress = 0x05,
 };
 
-void prepareRecord(IntelHexState* state, uint8_t recordType, uint8_t byteCount, uint16_t loadAddress);
-void updateRecord(IntelHexState* state, uint8_t recordType, uint8_t* image, uint32_t capacity, uint32_t byteIndex,
+void intelHexPrepareRecord(IntelHexState* state, uint8_t recordType, uint8_t byteCount, uint16_t loadAddress);
+void intelHexUpdateRecord(IntelHexState* state, uint8_t recordType, uint8_t* image, uint32_t capacity, uint32_t byteIndex,
                   uint8_t dataByte);
-void finalizeRecord(IntelHexState* state, uint8_t recordType, uint32_t flashStart);
+void intelHexFinalizeRecord(IntelHexState* state, uint8_t recordType, uint32_t flashStart);
 
 #endif

@@ -134,8 +134,9 @@ typedef struct Stm32DeviceDetails {
     char layout[256];     /* the "@Internal Flash" alternate-setting name, or empty */
     uint16_t bcdDevice;
     int32_t transferSize; /* wTransferSize of the DFU functional descriptor, 0 if none */
+    int32_t openResult;   /* opening the target for its strings: 0, or the libusb error (strings then empty) */
 } Stm32DeviceDetails;
-/* Non-zero when the target at targetIndex was read. */
+/* Non-zero when targetIndex names a target in the device list (its strings may still be unreadable). */
 int32_t stm32GetDeviceDetails(Stm32Context *context, int32_t targetIndex, Stm32DeviceDetails *details);
 
 /*

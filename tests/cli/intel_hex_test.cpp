@@ -72,6 +72,21 @@ TEST(IntelHexDecode, CarriageReturnsAndLowerCaseDigitsAreAccepted)
     EXPECT_EQ(d.image[3], 0x04);
 }
 
+TEST(IntelHexDecode, LastRecordWithoutLineBreak)
+{
+    // Editors and generators often leave the final line unterminated.
+    const std::string data = record(0x00, 0, {0x01, 0x02});
+    for (const std::string& end : {std::string(":00000001FF"), std::string(":00000001FF\r"), std::string(":00000001FF ")}) {
+        const Decoded d = decode(kLinear0800 + data + end);
+        EXPECT_EQ(d.length, 2u) << end;
+        EXPECT_EQ(d.image[1], 0x02) << end;
+    }
+    // Still refused when the unterminated last record is damaged or not the end.
+    EXPECT_EQ(decode(kLinear0800 + data + ":00000001FE").length, 0u);
+    EXPECT_EQ(decode(kLinear0800 + data + ":00000001F").length, 0u);
+    EXPECT_EQ(decode(kLinear0800 + ":0200000001").length, 0u);
+}
+
 TEST(IntelHexDecode, BlankLinesAndTrailingSpaceBetweenRecords)
 {
     const Decoded d = decode(kLinear0800 + "\n\r\n:0400000001020304F2 \t\r\n\n" + kEnd);
@@ -120,7 +135,6 @@ TEST(IntelHexDecode, MalformedTextFails)
     const std::string data = record(0x00, 0, {0x01, 0x02});
     const std::vector<std::string> bad = {
         "",
-        kLinear0800 + data + ":00000001FF",                       // last line break missing
         kLinear0800 + data,                                       // no end record
         "X" + data + kEnd,                                        // record without ":"
         ":0200\n" + kEnd,                                         // header cut short
@@ -221,18 +235,18 @@ TEST(IntelHexDecode, DamagedTextNeverDecodesToAnotherImage)
 TEST(IntelHexRecords, AddressRecordBuildsBaseMostSignificantByteFirst)
 {
     IntelHexState state{};
-    prepareRecord(&state, kHexExtendedLinearAddress, 2, 0);
-    updateRecord(&state, kHexExtendedLinearAddress, nullptr, 0, 0, 0x08);
-    updateRecord(&state, kHexExtendedLinearAddress, nullptr, 0, 1, 0x01);
+    intelHexPrepareRecord(&state, kHexExtendedLinearAddress, 2, 0);
+    intelHexUpdateRecord(&state, kHexExtendedLinearAddress, nullptr, 0, 0, 0x08);
+    intelHexUpdateRecord(&state, kHexExtendedLinearAddress, nullptr, 0, 1, 0x01);
     EXPECT_EQ(state.base, 0x08010000u);
-    finalizeRecord(&state, kHexExtendedLinearAddress, kFlashStart);
+    intelHexFinalizeRecord(&state, kHexExtendedLinearAddress, kFlashStart);
     EXPECT_FALSE(state.error);
     EXPECT_EQ(state.base, 0x00010000u);
 
     IntelHexState segment{};
-    prepareRecord(&segment, kHexExtendedSegmentAddress, 2, 0);
-    updateRecord(&segment, kHexExtendedSegmentAddress, nullptr, 0, 0, 0x12);
-    updateRecord(&segment, kHexExtendedSegmentAddress, nullptr, 0, 1, 0x34);
+    intelHexPrepareRecord(&segment, kHexExtendedSegmentAddress, 2, 0);
+    intelHexUpdateRecord(&segment, kHexExtendedSegmentAddress, nullptr, 0, 0, 0x12);
+    intelHexUpdateRecord(&segment, kHexExtendedSegmentAddress, nullptr, 0, 1, 0x34);
     EXPECT_EQ(segment.base, 0x12340u);
 }
 

@@ -10,7 +10,6 @@
 namespace {
 
 using cli::CliOptions;
-using cli::NumberResult;
 using cli::ParseResult;
 
 struct Parsed {
@@ -101,7 +100,8 @@ TEST(CliOptions, BadOptionsGiveTheirMessageAndUsage)
     EXPECT_EQ(p.error, "illegal option -- :\n");
 
     p = parse({"--long"});
-    EXPECT_EQ(p.error, "illegal option -- -\n");
+    EXPECT_EQ(p.result, ParseResult::Usage);
+    EXPECT_EQ(p.error, "option '--long' is not known\n");
 
     p = parse({"-o"});
     EXPECT_EQ(p.result, ParseResult::Usage);
@@ -120,14 +120,32 @@ TEST(CliOptions, HelpLettersAskForUsageWithoutError)
     }
 }
 
-TEST(CliOptions, ValuesWithoutDigitsKeepTheSetting)
+TEST(CliOptions, ValuesThatAreNotWholeNumbersAreRefused)
 {
-    const Parsed p = parse({"-o", "abc", "-s", "0x", "-i", "two"});
-    EXPECT_EQ(p.result, ParseResult::Run);
-    EXPECT_EQ(p.options.offset, 0u);
-    EXPECT_EQ(p.options.size, -1);
-    EXPECT_EQ(p.options.targetChoice, 0);
-    EXPECT_EQ(parse({"-o", "16", "-o", "zz"}).options.offset, 16u);
+    // Each of these used to become another number silently (0, 8, 32, 0, ...).
+    const std::vector<std::pair<std::vector<const char*>, std::string>> cases = {
+        {{"-o", "0X8000", "a.bin"}, "-o: not a number: \"0X8000\""},
+        {{"-o", "0x8OOO", "a.bin"}, "-o: not a number: \"0x8OOO\""},
+        {{"-o", "32K", "a.bin"}, "-o: not a number: \"32K\""},
+        {{"-o0x400g", "a.bin"}, "-o: not a number: \"0x400g\""},
+        {{"-o", "abc", "a.bin"}, "-o: not a number: \"abc\""},
+        {{"-d", "-s", "0x"}, "-s: not a number: \"0x\""},
+        {{"-d", "-s", "4096 "}, "-s: not a number: \"4096 \""},
+        {{"-d", "-s", ""}, "-s: not a number: \"\""},
+        {{"-d", "-i", "x"}, "-i: not a number: \"x\" (a decimal number)"},
+        {{"-d", "-i", "0x1"}, "-i: not a number: \"0x1\""},
+    };
+    for (const auto& [arguments, message] : cases) {
+        std::vector<const char*> argv{"stm32cmd"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        CliOptions options;
+        std::string error;
+        EXPECT_EQ(cli::parseOptions(static_cast<int>(argv.size()), argv.data(), &options, &error), ParseResult::Error)
+            << message;
+        EXPECT_EQ(error.rfind(message, 0), 0u) << error;
+        EXPECT_EQ(error.back(), '\n');
+    }
+    EXPECT_NE(parse({"-o", "x"}).error.find("hexadecimal after a lower-case \"0x\""), std::string::npos);
 }
 
 TEST(CliOptions, OutOfRangeNumbersAreParameterErrors)
@@ -139,58 +157,6 @@ TEST(CliOptions, OutOfRangeNumbersAreParameterErrors)
     EXPECT_EQ(parse({"-i", "99999999999"}).result, ParseResult::Usage);
 }
 
-TEST(CliNumbers, DecimalAndLowerCaseHex)
-{
-    uint32_t value = 77;
-    EXPECT_EQ(cli::parseNumber("1024", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 1024u);
-    EXPECT_EQ(cli::parseNumber("0x400", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 0x400u);
-    EXPECT_EQ(cli::parseNumber("0xFFFFFFFF", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 0xFFFFFFFFu);
-    EXPECT_EQ(cli::parseNumber("0xaBc", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 0xABCu);
-    // Upper-case X is not a hex prefix: decimal 0, then the scan stops.
-    EXPECT_EQ(cli::parseNumber("0X400", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 0u);
-    // Scanning stops at the first character that does not fit.
-    EXPECT_EQ(cli::parseNumber("12k", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 12u);
-    EXPECT_EQ(cli::parseNumber("0x1g", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 1u);
-    EXPECT_EQ(cli::parseNumber("-1", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 0xFFFFFFFFu);
-    EXPECT_EQ(cli::parseNumber(" 8", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 8u);
-}
-
-TEST(CliNumbers, NoDigitsLeavesValueAlone)
-{
-    uint32_t value = 77;
-    for (const char* text : {"", "x10", "0x", "0xg", "-", "+", " "}) {
-        EXPECT_EQ(cli::parseNumber(text, &value), NumberResult::NoDigits) << text;
-        EXPECT_EQ(value, 77u) << text;
-    }
-    int32_t decimal = 5;
-    EXPECT_EQ(cli::parseDecimal("0x10", &decimal), NumberResult::Parsed);
-    EXPECT_EQ(decimal, 0); // -i is decimal only
-}
-
-TEST(CliNumbers, ThirtyTwoBitLimits)
-{
-    int32_t decimal = 0;
-    EXPECT_EQ(cli::parseDecimal("2147483647", &decimal), NumberResult::Parsed);
-    EXPECT_EQ(decimal, 2147483647);
-    EXPECT_EQ(cli::parseDecimal("-2147483648", &decimal), NumberResult::Parsed);
-    EXPECT_EQ(decimal, INT32_MIN);
-    EXPECT_EQ(cli::parseDecimal("2147483648", &decimal), NumberResult::OutOfRange);
-    EXPECT_EQ(cli::parseDecimal("-2147483649", &decimal), NumberResult::OutOfRange);
-    uint32_t value = 0;
-    EXPECT_EQ(cli::parseNumber("0x0000000012345678", &value), NumberResult::Parsed);
-    EXPECT_EQ(value, 0x12345678u);
-    EXPECT_EQ(cli::parseNumber("0x1FFFFFFFF", &value), NumberResult::OutOfRange);
-}
-
 TEST(CliUsage, TextLineByLine)
 {
     const std::string text = cli::usageText("./stm32cmd");
@@ -199,11 +165,91 @@ TEST(CliUsage, TextLineByLine)
     EXPECT_NE(text.find("at (hex)address 8000400:\n./stm32cmd -o 0x400 myprog.bin\nExit codes:\n 0: Success\n"),
               std::string::npos);
     EXPECT_NE(text.find(" 9: Offset Alignment Error\n10: Invalid Start Address\n"), std::string::npos);
-    const std::string tail = "13: Firmware Too Big\n";
+    // New options and statuses come after the classic lines, which keep their order.
+    EXPECT_NE(text.find("-q no text output (quiet)\n-S serial number"), std::string::npos);
+    EXPECT_NE(text.find("--help this text on standard output\nExample:\n"), std::string::npos);
+    const std::string tail = "13: Firmware Too Big\n14: Read Protected\n";
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
-    size_t lines = 0;
-    for (char c : text) lines += c == '\n';
-    EXPECT_EQ(lines, 17u + 1u + 14u);
+    EXPECT_EQ(cli::exitStatusWords(3), "Device Write Error");
+    EXPECT_EQ(cli::exitStatusWords(14), "Read Protected");
+    EXPECT_EQ(cli::exitStatusWords(15), "");
+    EXPECT_EQ(cli::exitStatusWords(-1), "");
+}
+
+TEST(CliOptions, LongOptionsBesideTheLetters)
+{
+    EXPECT_EQ(parse({"--help"}).result, ParseResult::Help);
+    EXPECT_EQ(parse({"-d", "--help", "-x"}).result, ParseResult::Help);
+    Parsed p = parse({"--list", "--verbose"});
+    EXPECT_EQ(p.options.command, 3u);
+    EXPECT_TRUE(p.options.verbose);
+    p = parse({"--serial", "ABC123", "--skip-unchanged", "--no-start", "a.bin"});
+    EXPECT_EQ(p.result, ParseResult::Run);
+    EXPECT_EQ(p.options.serial, "ABC123");
+    EXPECT_TRUE(p.options.serialGiven);
+    EXPECT_TRUE(p.options.skipUnchanged);
+    EXPECT_TRUE(p.options.noStart);
+    EXPECT_EQ(p.options.operands, std::vector<std::string>{"a.bin"});
+    EXPECT_EQ(parse({"--serial=A=B"}).options.serial, "A=B");
+    EXPECT_EQ(parse({"-SXYZ", "-kv"}).options.serial, "XYZ");
+    EXPECT_TRUE(parse({"-kv"}).options.skipUnchanged);
+    EXPECT_TRUE(parse({"--all", "a.bin"}).options.allBoards);
+    // Long options end at the first operand like the letters do.
+    EXPECT_EQ(parse({"a.bin", "--all"}).options.operands, (std::vector<std::string>{"a.bin", "--all"}));
+
+    p = parse({"--serial"});
+    EXPECT_EQ(p.result, ParseResult::Usage);
+    EXPECT_EQ(p.error, "option '--serial' requires an argument\n");
+    p = parse({"--all=yes"});
+    EXPECT_EQ(p.result, ParseResult::Usage);
+    EXPECT_EQ(p.error, "option '--all' doesn't allow an argument\n");
+    // Unique abbreviations as getopt_long takes them; an exact name beats a longer one.
+    EXPECT_TRUE(parse({"--al", "a.bin"}).options.allBoards);
+    EXPECT_EQ(parse({"--se", "X"}).options.serial, "X");
+    EXPECT_EQ(parse({"--s", "X"}).error, "option '--s' is ambiguous\n");
+    EXPECT_EQ(parse({"--ski=1"}).error, "option '--skip-unchanged' doesn't allow an argument\n");
+    EXPECT_EQ(parse({"--alll"}).error, "option '--alll' is not known\n");
+    EXPECT_EQ(parse({"--h"}).result, ParseResult::Help);
+    EXPECT_EQ(parse({"-S", ""}).result, ParseResult::Error);
+}
+
+// The message of a combination that checkCombinations refuses, or "" when it passes.
+std::string refusal(std::initializer_list<const char*> arguments)
+{
+    const Parsed p = parse(arguments);
+    EXPECT_EQ(p.result, ParseResult::Run);
+    std::string error = "stale";
+    const bool passes = cli::checkCombinations(p.options, &error);
+    EXPECT_EQ(passes, error.empty()) << error;
+    return error;
+}
+
+TEST(CliCombinations, OperandsOfCommandsThatTakeNone)
+{
+    EXPECT_EQ(refusal({"-d", "backup.bin"}),
+              "-d takes no operand: backup.bin\nthe file a download writes is named with -f: did you mean -f backup.bin?\n");
+    const std::string erase = refusal({"-e", "app.bin"});
+    EXPECT_EQ(erase.rfind("-e takes no operand: app.bin\n", 0), 0u) << erase;
+    EXPECT_NE(erase.find("to program app.bin, leave out -e"), std::string::npos) << erase;
+    EXPECT_EQ(refusal({"-l", "a", "b"}), "-l takes no operand: a b\n");
+    EXPECT_EQ(refusal({"-d", "-f", "out.bin", "--", "-x"}).rfind("-d takes no operand: -x\n", 0), 0u);
+    EXPECT_EQ(refusal({"-d", "-f", "out.bin"}), "");
+    EXPECT_EQ(refusal({"-e", "-s", "0"}), "");
+    EXPECT_EQ(refusal({"-u", "a.bin"}), "");
+}
+
+TEST(CliCombinations, OptionsThatBelongElsewhereOrContradict)
+{
+    EXPECT_EQ(refusal({"-S", "A", "-i", "1", "a.bin"}), "-S and -i both choose the board: give one of them\n");
+    EXPECT_EQ(refusal({"--all", "-i", "0", "a.bin"}), "--all uploads to every board: leave out -S and -i\n");
+    EXPECT_EQ(refusal({"--all", "-S", "A", "a.bin"}), "--all uploads to every board: leave out -S and -i\n");
+    EXPECT_EQ(refusal({"--all", "-d"}), "--all works with an upload only\n");
+    EXPECT_EQ(refusal({"-k", "-e"}), "-k works with an upload only\n");
+    EXPECT_EQ(refusal({"--no-start", "-d"}), "--no-start works with an upload only\n");
+    EXPECT_EQ(refusal({"-v", "-d"}), "-v works with -l only\n");
+    EXPECT_EQ(refusal({"-S", "A", "-d"}), "");
+    EXPECT_EQ(refusal({"--all", "-k", "--no-start", "-q", "a.bin"}), "");
+    EXPECT_EQ(refusal({"-l", "-v", "-q"}), "");
 }
 
 } // namespace

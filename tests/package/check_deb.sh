@@ -65,8 +65,8 @@ check "man page is gzip-compressed" gzip -t "$page"
 check_man_lookup "$root/usr/share/man" stm32cmd
 [ -x "$root/usr/bin/stm32-vboard" ] && check_man_lookup "$root/usr/share/man" stm32-vboard
 check "lexgrog reads the packaged page's NAME" bash -c "lexgrog '$page' | grep -q 'stm32cmd - '"
-check "man page lists its fourteen exit codes" \
-  test "$(zcat "$page" | sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' | grep -cE '^\.B [0-9]+$')" -eq 14
+check "man page lists its fifteen exit codes" \
+  test "$(zcat "$page" | sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' | grep -cE '^\.B [0-9]+$')" -eq 15
 [ -f "$root/lib/udev/rules.d/60-stm32-dfu.rules" ] &&
   check_udev_rule "$root/lib/udev/rules.d/60-stm32-dfu.rules"
 

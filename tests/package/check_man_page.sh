@@ -26,9 +26,9 @@ for letter in $letters; do
 done
 check "option -? documented" grep -qE '^ +-h, -\?' <<<"$options"
 
-# Usage lines " N: Name": the same fourteen codes, with the same names.
+# Usage lines " N: Name": the same fifteen codes, with the same names.
 codes="$(grep -cE '^ ?[0-9]+: ' <<<"$usage")"
-check "usage text has fourteen exit codes" test "$codes" -eq 14
+check "usage text has fifteen exit codes" test "$codes" -eq 15
 while IFS= read -r line; do
   code="$(sed -E 's/^ ?([0-9]+): .*/\1/' <<<"$line")"
   name="$(sed -E 's/^ ?[0-9]+: ([^(]*[^ (]).*/\1/' <<<"$line")"

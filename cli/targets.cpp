@@ -1,0 +1,114 @@
+#include "targets.h"
+
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+
+std::string quoted(const char* text) { return std::string("\"") + text + "\""; }
+
+std::string boardName(const BoardEntry& board)
+{
+    std::string name = "the board -i " + std::to_string(board.choice) + " (ID:" + std::to_string(board.listId);
+    if (board.detailsRead && board.details.serial[0] != '\0') name += ", serial " + std::string(board.details.serial);
+    return name + ")";
+}
+
+} // namespace
+
+std::vector<BoardEntry> listBoards(Stm32Context* context, bool withDetails)
+{
+    std::vector<BoardEntry> boards;
+    const int32_t count = stm32GetDeviceCount();
+    if (count <= 0) return boards;
+    std::vector<int32_t> indices(static_cast<size_t>(count), -1);
+    stm32GetDeviceIndices(context, indices.data(), count);
+    for (int32_t listId : indices) {
+        if (listId < 0) continue;
+        BoardEntry board;
+        board.choice = static_cast<int32_t>(boards.size());
+        board.listId = listId;
+        if (withDetails) board.detailsRead = stm32GetDeviceDetails(context, listId, &board.details) != 0;
+        boards.push_back(board);
+    }
+    return boards;
+}
+
+int findBySerial(const std::vector<BoardEntry>& boards, const std::string& serial)
+{
+    for (size_t i = 0; i < boards.size(); ++i) {
+        if (boards[i].detailsRead && serial == boards[i].details.serial) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::string openFailureText(int32_t libusbError)
+{
+    // libusb's error numbers are part of its stable interface.
+    switch (libusbError) {
+    case -3: return "access denied";
+    case -4: return "the board is gone";
+    case -6: return "busy: another program holds it";
+    case -12: return "its driver cannot be used by libusb";
+    default: return "libusb error " + std::to_string(libusbError);
+    }
+}
+
+std::string openFailureHint(int32_t libusbError)
+{
+    switch (libusbError) {
+    case -3:
+#if defined(__linux__)
+        return "Install the udev rule that gives you access: sudo install -m 644 dist/linux/60-stm32-dfu.rules "
+               "/etc/udev/rules.d/ && sudo udevadm control --reload-rules && sudo udevadm trigger "
+               "--attr-match=idVendor=0483";
+#else
+        return "Another program may hold the board, or this user may not open it.";
+#endif
+    case -6: return "Close the other program that holds the board.";
+    case -12:
+#if defined(_WIN32)
+        return "Bind WinUSB to \"STM32 BOOTLOADER\" (USB\\VID_0483&PID_DF11), for example with Zadig.";
+#else
+        return std::string();
+#endif
+    default: return std::string();
+    }
+}
+
+std::string detailsLine(const BoardEntry& board)
+{
+    std::string line = "-i " + std::to_string(board.choice) + "  ID:" + std::to_string(board.listId);
+    if (!board.detailsRead) return line + "  (gone before its details were read)";
+    const Stm32DeviceDetails& details = board.details;
+    char bcd[16];
+    std::snprintf(bcd, sizeof bcd, "0x%04X", static_cast<unsigned>(details.bcdDevice));
+    if (details.openResult != 0) {
+        line += "  (cannot open: " + openFailureText(details.openResult) + ")";
+    } else {
+        line += "  serial " + quoted(details.serial) + "  product " + quoted(details.product);
+    }
+    line += "  bcdDevice " + std::string(bcd) + "  transfer size " + std::to_string(details.transferSize);
+    if (details.openResult == 0) line += "  layout " + quoted(details.layout);
+    return line;
+}
+
+std::string unreadableLayoutMessage(const BoardEntry& board)
+{
+    const std::string name = boardName(board);
+    if (!board.detailsRead) return "The flash layout of " + name + " cannot be read: the board is gone.\n";
+    const Stm32DeviceDetails& details = board.details;
+    if (details.openResult != 0) {
+        const std::string hint = openFailureHint(details.openResult);
+        return "The flash layout of " + name + " cannot be read: the board cannot be opened (" +
+               openFailureText(details.openResult) + ").\n" + (hint.empty() ? "" : hint + "\n");
+    }
+    if (details.layout[0] == '\0') {
+        return "The flash layout of " + name +
+               " cannot be read: it names no \"@Internal Flash\" memory; is it an STM32 in its system bootloader?\n";
+    }
+    return "The flash layout of " + name + " cannot be read: " + quoted(details.layout) + "\n";
+}
+
+} // namespace cli

@@ -1,0 +1,44 @@
+// The connected boards as stm32cmd shows and chooses them: by the index that
+// -i takes, or by serial number.
+#ifndef STM32_CLI_TARGETS_H
+#define STM32_CLI_TARGETS_H
+
+#include "stm32.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+struct BoardEntry {
+    int32_t choice = 0;  // the number -i takes
+    int32_t listId = -1; // position in the USB device list, "ID:" of -l
+    bool detailsRead = false;
+    Stm32DeviceDetails details{};
+};
+
+// Every connected target in list order; a board that left between counting
+// and listing is left out. Details open each board, so only when asked.
+std::vector<BoardEntry> listBoards(Stm32Context* context, bool withDetails);
+
+// Position in boards of the one with this serial number, or -1.
+int findBySerial(const std::vector<BoardEntry>& boards, const std::string& serial);
+
+// "-i 0  ID:3  serial ...": one line of -l -v, without its line break.
+std::string detailsLine(const BoardEntry& board);
+
+// Plain words for the libusb error of an open ("access denied", ...).
+std::string openFailureText(int32_t libusbError);
+
+// What to do about an open failure, as one line without its break; empty
+// when there is nothing the user can change.
+std::string openFailureHint(int32_t libusbError);
+
+// Why the flash layout of a board cannot be used, with its line breaks (and a
+// hint line when the user can do something about it).
+std::string unreadableLayoutMessage(const BoardEntry& board);
+
+} // namespace cli
+
+#endif
