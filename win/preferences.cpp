@@ -4,6 +4,7 @@
 // with the device watch.
 #include "main_window.h"
 #include "resource.h"
+#include "text.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -124,19 +125,20 @@ void onTargetChanged(void* userData) {
 void applyTargetChange(MainWindowState* state) {
     FlashController* controller = state->controller;
     PreferencesValues& values = state->preferences;
-    values.flashStartAddress = controller->flashStartAddress;
-    values.flashSize = controller->flashSize;
-    values.pageSize = controller->pageSize;
+    const TargetGeometry geometry = targetGeometry(controller);
+    values.flashStartAddress = geometry.flashStart;
+    values.flashSize = geometry.flashSize;
+    values.pageSize = geometry.pageSize;
     values.offset = readOptionsOffset(controller);
     values.size = readOptionsSize(controller);
     values.optionsInUse = readOptionsInUse(controller) != 0;
-    values.targetCount = controller->targetCount;
-    values.chosenTarget = controller->chosenTarget;
+    values.targetCount = targetCount(controller);
+    values.chosenTarget = chosenTarget(controller);
     values.targets = copyTargetList(controller);
 
     if (values.size == 0) {
         values.size = values.flashSize;
-        controller->optionSize = values.flashSize;
+        setOptionArea(controller, values.offset, values.flashSize);
     }
     enableFileCommands(state, hasUsableTarget(values));
     refreshPreferences(state);

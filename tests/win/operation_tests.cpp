@@ -60,7 +60,7 @@ TEST_F(Uploads, IntelHexImage) {
     const std::string text = hexLinearBase(0x0800) + hexRecord(0x0400, slice(data, 0, 32)) +
                              hexRecord(0x0420, slice(data, 32, 32)) + hexEnd();
     ASSERT_EQ(load(folder.writeText("fw.hex", text)), 0);
-    EXPECT_EQ(controller->imageLength, 0x440);
+    EXPECT_EQ(imageLength(controller), 0x440);
     uploadAndWait();
     EXPECT_EQ(board->read(kFlashStart + 0x400, 64), data);
     EXPECT_EQ(board->read(kFlashStart, 16), std::vector<uint8_t>(16, 0xFF));
@@ -68,7 +68,7 @@ TEST_F(Uploads, IntelHexImage) {
 }
 
 TEST_F(Uploads, OptionOffsetIsUsedOnlyWhileInUse) {
-    controller->optionOffset = 0x1000;
+    setOptionArea(controller, 0x1000, 0);
     const auto image = patternBytes(1024, 14);
     ASSERT_EQ(load(folder.write("fw.bin", image)), 0);
     uploadAndWait(); // not in use: at flash start
@@ -160,7 +160,7 @@ TEST_F(Uploads, OperationsAreRefusedWhileOneRuns) {
     EXPECT_TRUE(recorder.hasLine("OK."));
     EXPECT_TRUE(loggedTotalTime());
     EXPECT_EQ(board->read(kFlashStart, 8192), patternBytes(8192, 19));
-    EXPECT_EQ(controller->imageLength, 8192);
+    EXPECT_EQ(imageLength(controller), 8192);
 }
 
 TEST_F(Uploads, TheWatchMakesNoUsbCallsWhileAnOperationRuns) {
@@ -201,7 +201,7 @@ TEST_F(Downloads, WithoutOptionsTheWholeFlashIsSaved) {
     board->fillFlashPattern(21);
     ASSERT_EQ(load(folder.write("fw.bin", patternBytes(100, 22))), 0);
     ASSERT_EQ(downloadFromTarget(controller), 0);
-    EXPECT_EQ(controller->imageLength, 0); // the loaded image is gone
+    EXPECT_EQ(imageLength(controller), 0); // the loaded image is gone
     EXPECT_TRUE(loggedTotalTime());
     EXPECT_EQ(isIdle(controller), 1);
     // An existing, longer file is replaced, not overwritten in part.
@@ -211,6 +211,13 @@ TEST_F(Downloads, WithoutOptionsTheWholeFlashIsSaved) {
     EXPECT_EQ(saved.size(), static_cast<size_t>(kF1Flash));
     EXPECT_EQ(saved, board->flash());
     EXPECT_EQ(writeDownloadFile(controller, nativeFromUtf8(folder.file("no/such/dir.bin"))), -1);
+}
+
+TEST_F(Downloads, ALoadDiscardsTheBytesOfAnEarlierDownload) {
+    ASSERT_EQ(downloadFromTarget(controller), 0);
+    ASSERT_EQ(load(folder.write("a.bin", patternBytes(4, 7))), 0);
+    EXPECT_EQ(writeDownloadFile(controller, nativeFromUtf8(folder.file("out.bin"))), -1);
+    EXPECT_FALSE(fileExists(folder.file("out.bin")));
 }
 
 TEST_F(Downloads, OptionSizeIsCutToTheEndOfFlash) {
@@ -266,7 +273,7 @@ TEST_F(ControllerOnBus, FileNamedAtStartWithoutTargetIsNotUploaded) {
     setImagePath(controller, nativeFromUtf8(folder.write("start.bin", patternBytes(16, 26)), 4096));
     startWatch();
     EXPECT_TRUE(recorder.hasLine("STM32 DFU Target not available(enable via User and Reset button)."));
-    EXPECT_FALSE(controller->uploadThread.joinable());
+    EXPECT_FALSE(uploadWasStarted(controller));
 }
 
 } // namespace
