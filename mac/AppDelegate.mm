@@ -3,6 +3,22 @@
 #import "Terminal.h"
 
 #include "stm32.h"
+#include "stm32frontend.h"
+
+// Every kind of image the loader reads, in both cases: the panel compares
+// extensions exactly on some systems.
+static NSArray *imageFileTypes(void)
+{
+    const char *const *extensions = NULL;
+    int32_t count = stm32ImageFileExtensions(&extensions);
+    NSMutableArray *types = [NSMutableArray arrayWithCapacity:(NSUInteger)count * 2];
+    for (int32_t i = 0; i < count; ++i) {
+        NSString *type = [NSString stringWithUTF8String:extensions[i]];
+        [types addObject:type];
+        [types addObject:[type uppercaseString]];
+    }
+    return types;
+}
 
 @implementation AppDelegate
 
@@ -29,6 +45,10 @@
 - (NSURL *)chooseFileToOpen
 {
     NSOpenPanel *panel = [NSOpenPanel openPanel];
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wdeprecated-declarations"
+    [panel setAllowedFileTypes:imageFileTypes()];
+#pragma clang diagnostic pop
     if ([panel runModal] != NSModalResponseOK) {
         return nil;
     }
@@ -53,7 +73,7 @@
 - (void)programFileAtPath:(NSString *)path
 {
     NSData *contents = [NSData dataWithContentsOfFile:path];
-    [self.device upgradeFirmware:contents type:[path pathExtension] terminal:self.terminal];
+    [self.device upgradeFirmware:contents path:path terminal:self.terminal];
 }
 
 - (IBAction)openDocument:(id)sender

@@ -67,6 +67,9 @@ void waitMilliSeconds(uint32_t milliseconds);
 - (void)start;
 - (void)updateStatus;
 - (void)upgradeFirmware:(NSData *)contents type:(NSString *)type terminal:(Terminal *)terminal;
+// The same with the file's path: it chooses the format (an ELF or DfuSe file
+// also by its contents) and names the file in the log.
+- (void)upgradeFirmware:(NSData *)contents path:(NSString *)path terminal:(Terminal *)terminal;
 - (NSData *)getFlash;
 
 // Ends the poll after its current pass and waits for it (tests and

@@ -4,12 +4,13 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/select.h>
-#include <sys/time.h>
 
 #include "stm32.h"
+#include "stm32frontend.h"
 
 static NSString *const TargetNotAvailable = @"STM32 DFU Target not available (enable via User and Reset button).\n";
 static NSString *const BusyRefusal = @"Busy: a programming job or read is still running.\n";
+static NSString *const FileDecodingError = @"File decoding error.\n";
 
 // Lossless for the core's ASCII and UTF-8 text, and never nil for other bytes.
 static NSString *stringFromBytes(const char *bytes, size_t length)
@@ -47,13 +48,6 @@ void waitMilliSeconds(uint32_t milliseconds)
     timeout.tv_sec = (time_t)(milliseconds / 1000);
     timeout.tv_usec = (suseconds_t)(milliseconds % 1000) * 1000;
     select(0, NULL, NULL, NULL, &timeout);
-}
-
-static double wallClockSeconds(void)
-{
-    struct timeval now;
-    gettimeofday(&now, NULL);
-    return (double)now.tv_sec + (double)now.tv_usec / 1000000.0;
 }
 
 // Negative preference values are treated as 0.
@@ -293,73 +287,101 @@ static int32_t nonNegative(NSInteger value)
 
 #pragma mark Jobs
 
-// The chosen target's index, or -1 (the first target found) when the
-// choice no longer exists.
-- (int32_t)chosenTargetAmong:(int32_t)n context:(Stm32Context *)context
+// What one job lends the core: the two buffers of flash size bytes and what
+// the loader made of the file (its defined ranges). Owned by the job.
+typedef struct DeviceJob {
+    uint8_t *flashBuffer;
+    uint8_t *imageBuffer;
+    int32_t bufferSize;
+    Stm32LoadedImage loaded;
+} DeviceJob;
+
+static void releaseJob(DeviceJob *job)
 {
-    int32_t chosen = self.index;
-    if (chosen < 0 || chosen >= n) {
-        return -1;
+    if (job == NULL) {
+        return;
     }
-    int32_t *indices = (int32_t *)calloc((size_t)n, sizeof(int32_t));
-    if (indices == NULL) {
-        return -1;
-    }
-    stm32GetDeviceIndices(context, indices, n);
-    int32_t target = indices[chosen];
-    free(indices);
-    return target;
+    stm32ReleaseLoadedImage(&job->loaded);
+    free(job->flashBuffer);
+    free(job->imageBuffer);
+    free(job);
 }
 
-- (BOOL)refuseIfTooBig:(long long)length
+// The job record and its two buffers; logs and answers NULL when memory is short.
+- (DeviceJob *)newJobWithBuffersOfSize:(int32_t)size
 {
-    if (length > flashSize) {
-        [self log:[NSString stringWithFormat:@"File too big: %d (max flash size: %d).\n", (int)length, flashSize]];
-        return YES;
+    DeviceJob *job = (DeviceJob *)calloc(1, sizeof(DeviceJob));
+    if (job != NULL) {
+        job->bufferSize = size;
+        job->flashBuffer = (uint8_t *)malloc((size_t)size);
+        job->imageBuffer = (uint8_t *)malloc((size_t)size);
     }
-    if (optionsValid && length > [self effectiveOptionSize]) {
-        [self log:[NSString stringWithFormat:@"File too big: %d (max option size: %d).\n", (int)length,
-                                             [self effectiveOptionSize]]];
-        return YES;
-    }
-    return NO;
-}
-
-// Decodes Intel HEX text into image; answers the decoded length, or -1 when out of memory.
-- (long long)decodeHex:(NSData *)contents into:(uint8_t *)image capacity:(int32_t)capacity
-{
-    NSUInteger length = [contents length];
-    char *text = (char *)malloc(length + 1);
-    if (text == NULL) {
-        return -1;
-    }
-    memcpy(text, [contents bytes], length);
-    text[length] = '\0';
-    memset(image, 0xFF, (size_t)capacity);
-    uint32_t decoded = 0;
-    decodeIntelHex(text, (uint32_t)flashBaseAddress, image, (uint32_t)capacity, &decoded);
-    free(text);
-    return (long long)decoded;
-}
-
-// The two buffers every job lends the core, flash size bytes each; logs and
-// frees both when either cannot be had.
-- (BOOL)allocateFlashBuffer:(uint8_t **)flashBuffer imageBuffer:(uint8_t **)imageBuffer size:(int32_t)size
-{
-    *flashBuffer = (uint8_t *)malloc((size_t)size);
-    *imageBuffer = (uint8_t *)malloc((size_t)size);
-    if (*flashBuffer == NULL || *imageBuffer == NULL) {
-        free(*flashBuffer);
-        free(*imageBuffer);
-        *flashBuffer = NULL;
-        *imageBuffer = NULL;
+    if (job == NULL || job->flashBuffer == NULL || job->imageBuffer == NULL) {
+        releaseJob(job);
         [self log:@"Out of memory\n"];
+        return NULL;
+    }
+    return job;
+}
+
+- (void)logLoaderDetail:(const Stm32LoadedImage *)loaded
+{
+    size_t length = strlen(loaded->message);
+    if (length != 0) {
+        [self log:[stringFromBytes(loaded->message, length) stringByAppendingString:@"\n"]];
+    }
+}
+
+// The log lines of a load the device refuses; YES when it may be programmed.
+// The first line of each refusal is the one this application has always
+// shown; for a file with addresses the loader's line follows it, naming the
+// line, segment or element at fault.
+- (BOOL)acceptLoad:(const Stm32LoadedImage *)loaded
+{
+    BOOL addressed = loaded->format != STM32_IMAGE_RAW;
+    switch (loaded->status) {
+    case STM32_LOAD_OK:
+        break;
+    case STM32_LOAD_READ_ERROR:
+        [self log:@"File read error.\n"];
+        return NO;
+    case STM32_LOAD_OUT_OF_MEMORY:
+        [self log:@"Out of memory\n"];
+        return NO;
+    case STM32_LOAD_TOO_BIG:
+    case STM32_LOAD_OUTSIDE_FLASH:
+        if ((long long)loaded->length > flashSize) {
+            [self log:[NSString stringWithFormat:@"File too big: %d (max flash size: %d).\n", (int)loaded->length,
+                                                 flashSize]];
+            if (addressed) {
+                [self logLoaderDetail:loaded];
+            }
+            return NO;
+        }
+        [self log:FileDecodingError];
+        [self logLoaderDetail:loaded];
+        return NO;
+    default:
+        [self log:FileDecodingError];
+        [self logLoaderDetail:loaded];
+        return NO;
+    }
+    if (stm32ImageExceedsOptionArea(optionsValid, loaded->length, [self effectiveOptionSize])) {
+        [self log:[NSString stringWithFormat:@"File too big: %d (max option size: %d).\n", (int)loaded->length,
+                                             [self effectiveOptionSize]]];
         return NO;
     }
     return YES;
 }
 
 - (void)upgradeFirmware:(NSData *)contents type:(NSString *)type terminal:(Terminal *)terminal
+{
+    // Without the file's name its extension alone chooses the format.
+    NSString *name = (type != nil) ? [@"firmware." stringByAppendingString:type] : @"firmware";
+    [self upgradeFirmware:contents path:name terminal:terminal];
+}
+
+- (void)upgradeFirmware:(NSData *)contents path:(NSString *)path terminal:(Terminal *)terminal
 {
     if (![self isIdle]) {
         [self log:BusyRefusal];
@@ -373,80 +395,53 @@ static int32_t nonNegative(NSInteger value)
         [self log:TargetNotAvailable];
         return;
     }
-    BOOL isHex = (type != nil && [type isEqualToString:@"hex"]);
-    long long length = (long long)[contents length];
-    if (!isHex && [self refuseIfTooBig:length]) {
-        return;
-    }
     int32_t bufferSize = flashSize;
     self.firmwareSize = bufferSize;
-    uint8_t *flashBuffer = NULL;
-    uint8_t *imageBuffer = NULL;
-    if (![self allocateFlashBuffer:&flashBuffer imageBuffer:&imageBuffer size:bufferSize]) {
+    DeviceJob *job = [self newJobWithBuffersOfSize:bufferSize];
+    if (job == NULL) {
         return;
     }
-    if (isHex) {
-        length = [self decodeHex:contents into:imageBuffer capacity:bufferSize];
-        BOOL refused = YES;
-        if (length < 0) {
-            [self log:@"Out of memory\n"];
-        } else if (length > bufferSize) {
-            [self log:[NSString stringWithFormat:@"File too big: %d (max flash size: %d).\n", (int)length,
-                                                 bufferSize]];
-        } else if (length == 0) {
-            [self log:@"File decoding error.\n"];
-        } else {
-            refused = [self refuseIfTooBig:length];
-        }
-        if (refused) {
-            free(flashBuffer);
-            free(imageBuffer);
-            return;
-        }
-    } else {
-        memcpy(imageBuffer, [contents bytes], (size_t)length);
+    const char *name = (path != nil) ? [path UTF8String] : "firmware";
+    stm32LoadImageBytes(name, (const uint8_t *)[contents bytes], (size_t)[contents length], job->imageBuffer,
+                        (uint32_t)bufferSize, (uint32_t)flashBaseAddress, &job->loaded);
+    if (![self acceptLoad:&job->loaded]) {
+        releaseJob(job);
+        return;
     }
     if (![self claimBoard]) {
-        free(flashBuffer);
-        free(imageBuffer);
+        releaseJob(job);
         [self log:BusyRefusal];
         return;
     }
-    int32_t imageLength = (int32_t)length;
-    self.firmwareSize = imageLength;
+    self.firmwareSize = (int32_t)job->loaded.length;
     dispatch_async(self.dispatchQueue, ^{
-        [self programWithTerminal:terminal flash:flashBuffer image:imageBuffer size:bufferSize length:imageLength];
+        [self runProgrammingJob:job terminal:terminal];
     });
 }
 
-- (void)logTotalTimeFrom:(double)start to:(double)end
+- (void)logTotalTimeFrom:(int64_t)started to:(int64_t)ended
 {
-    [self log:[NSString stringWithFormat:@"Total time: %1.1f s\n", end - start]];
+    char line[64];
+    stm32FormatTotalTime(started, ended, line, sizeof line);
+    [self log:[NSString stringWithFormat:@"%s\n", line]];
 }
 
-- (void)programWithTerminal:(Terminal *)terminal
-                      flash:(uint8_t *)flashBuffer
-                      image:(uint8_t *)imageBuffer
-                       size:(int32_t)bufferSize
-                     length:(int32_t)imageLength
+- (void)runProgrammingJob:(DeviceJob *)job terminal:(Terminal *)terminal
 {
-    int32_t offset = optionsValid ? optionOffset : 0;
+    // The preferences keep the offset inside the flash; the core refuses any other.
+    Stm32FlashArea area = stm32UploadArea(optionsValid, optionOffset, job->bufferSize, 0);
     int32_t target = -1;
-    int32_t result = [self runCommand:STM32_CMD_UPLOAD
-                                flash:flashBuffer
-                                image:imageBuffer
-                           bufferSize:bufferSize
-                          imageLength:imageLength
-                               offset:offset
-                                 size:0
-                               target:&target];
-    if (result == STM32_RESULT_OK && optionsStartTerminal) {
+    BOOL programmed = [self runCommand:STM32_CMD_UPLOAD
+                                   job:job
+                           imageLength:(int32_t)job->loaded.length
+                                  area:area
+                                target:&target];
+    if (programmed && optionsStartTerminal) {
         dispatch_async(dispatch_get_main_queue(), ^{
             [terminal show:target];
         });
     }
-    free(flashBuffer);
-    free(imageBuffer);
+    releaseJob(job);
     self.isIdle = YES;
 }
 
@@ -461,82 +456,58 @@ static int32_t nonNegative(NSInteger value)
         return nil;
     }
     self.firmwareSize = 0;
-    int32_t bufferSize = flashSize;
-    uint8_t *flashBuffer = NULL;
-    uint8_t *imageBuffer = NULL;
-    if (![self allocateFlashBuffer:&flashBuffer imageBuffer:&imageBuffer size:bufferSize]) {
+    DeviceJob *job = [self newJobWithBuffersOfSize:flashSize];
+    if (job == NULL) {
         return nil;
     }
-    int32_t offset = optionsValid ? optionOffset : 0;
-    int32_t size = optionsValid ? [self effectiveOptionSize] : bufferSize;
-    if ((long long)offset + size > bufferSize) {
-        size = offset < bufferSize ? bufferSize - offset : 0;
-    }
+    Stm32FlashArea area =
+        stm32DownloadArea(optionsValid, optionOffset, [self effectiveOptionSize], job->bufferSize, 0);
     if (![self claimBoard]) {
-        free(flashBuffer);
-        free(imageBuffer);
+        releaseJob(job);
         [self log:BusyRefusal];
         return nil;
     }
-    int32_t result = [self readInto:flashBuffer image:imageBuffer bufferSize:bufferSize offset:offset size:size];
+    int32_t target = -1;
+    BOOL read = [self runCommand:STM32_CMD_DOWNLOAD job:job imageLength:0 area:area target:&target];
     self.isIdle = YES;
     NSData *answer = nil;
-    if (result == STM32_RESULT_OK) {
-        answer = [NSData dataWithBytes:flashBuffer length:(NSUInteger)size];
+    if (read) {
+        answer = [NSData dataWithBytes:job->flashBuffer length:(NSUInteger)area.size];
     }
-    free(flashBuffer);
-    free(imageBuffer);
+    releaseJob(job);
     return answer;
 }
 
-// Answers the core's result, or 8 when the read did not run.
-- (int32_t)readInto:(uint8_t *)flashBuffer
-              image:(uint8_t *)imageBuffer
-         bufferSize:(int32_t)bufferSize
-             offset:(int32_t)offset
-               size:(int32_t)size
+// One core command on the chosen target with a context of its own, timed.
+// Answers YES only when it ran and the core reported success.
+- (BOOL)runCommand:(uint32_t)command
+               job:(DeviceJob *)job
+       imageLength:(int32_t)imageLength
+              area:(Stm32FlashArea)area
+            target:(int32_t *)target
 {
-    int32_t target = -1;
-    return [self runCommand:STM32_CMD_DOWNLOAD
-                      flash:flashBuffer
-                      image:imageBuffer
-                 bufferSize:bufferSize
-                imageLength:0
-                     offset:offset
-                       size:size
-                     target:&target];
-}
-
-// One core command on the chosen target with a context of its own, timed;
-// answers the core's result, or 8 when it did not run (no context, no board).
-- (int32_t)runCommand:(uint32_t)command
-                flash:(uint8_t *)flashBuffer
-                image:(uint8_t *)imageBuffer
-           bufferSize:(int32_t)bufferSize
-          imageLength:(int32_t)imageLength
-               offset:(int32_t)offset
-                 size:(int32_t)size
-               target:(int32_t *)target
-{
-    int32_t result = 8;
     Stm32Context *context = stm32Init();
     if (context == NULL) {
-        return result;
+        return NO;
     }
-    stm32SetBuffer(context, flashBuffer, bufferSize, imageBuffer, imageLength);
+    stm32SetBuffer(context, job->flashBuffer, job->bufferSize, job->imageBuffer, imageLength);
+    if (job->loaded.rangeCount > 0) {
+        // Only the bytes the file defines are written; the rest of flash is kept.
+        stm32SetImageRanges(context, job->loaded.ranges, job->loaded.rangeCount);
+    }
     stm32RegisterLogCallback(context, (STM_BRIDGE void *)self, appendLog);
-    int32_t n = stm32GetDeviceCount();
-    if (n > 0) {
-        *target = [self chosenTargetAmong:n context:context];
-        double started = wallClockSeconds();
-        result = stm32Command(context, *target, (uint32_t)flashBaseAddress, (uint32_t)offset, size, command);
-        double ended = wallClockSeconds();
-        if (result == STM32_RESULT_OK) {
+    BOOL succeeded = NO;
+    if (stm32FindTarget(context, self.index, target) > 0) {
+        int64_t started = stm32NowMicroseconds();
+        int32_t result = stm32Command(context, *target, (uint32_t)flashBaseAddress, area.offset, area.size, command);
+        int64_t ended = stm32NowMicroseconds();
+        succeeded = (result == STM32_RESULT_OK);
+        if (succeeded) {
             [self logTotalTimeFrom:started to:ended];
         }
     }
     stm32Exit(context);
-    return result;
+    return succeeded;
 }
 
 @end

@@ -52,7 +52,7 @@ static AppDelegate *applicationDelegate(void)
     NSData *contents = [NSData dataWithContentsOfFile:path];
     AppDelegate *appDelegate = applicationDelegate();
     self.device = appDelegate.device;
-    [self.device upgradeFirmware:contents type:[path pathExtension] terminal:appDelegate.terminal];
+    [self.device upgradeFirmware:contents path:path terminal:appDelegate.terminal];
     return YES;
 }
 

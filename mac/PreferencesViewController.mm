@@ -1,28 +1,14 @@
 #import "PreferencesViewController.h"
 #import "AppDelegate.h"
 
-#include <stdlib.h>
+#include "stm32frontend.h"
 
 int32_t preferenceNumber(NSString *text)
 {
-    const char *characters = [text UTF8String];
-    if (characters == NULL) {
-        return 0;
-    }
-    long long value;
-    if (characters[0] == '0' && characters[1] == 'x') {
-        char *end = NULL;
-        value = strtoll(characters + 2, &end, 16);
-        if (end == characters + 2) {
-            value = 0;
-        }
-    } else {
-        value = strtoll(characters, NULL, 10);
-    }
-    if (value < 0) {
-        return 0;
-    }
-    return value > INT32_MAX ? INT32_MAX : (int32_t)value;
+    // A field that holds no number reads as 0.
+    int32_t value = 0;
+    stm32ReadFieldNumber([text UTF8String], &value);
+    return value;
 }
 
 NSString *limitText(int32_t bytes)
@@ -165,7 +151,7 @@ static NSString *flashAddressText(uint32_t address)
         [self.optionsCheckBox setState:target.optionsValid ? NSControlStateValueOn : NSControlStateValueOff];
         [self enableOptionFields:target.optionsValid];
         int32_t shownOffset = target.optionsValid ? target.optionOffset : 0;
-        self.maxOffset = flashSize - pageSize;
+        self.maxOffset = stm32LastPageOffset(flashSize, pageSize);
         [self.maxOffsetTextField setStringValue:limitText(self.maxOffset)];
         [self.maxSizeTextField setStringValue:limitText(flashSize)];
         [self.flashStartTextField setStringValue:flashAddressText(address + (uint32_t)shownOffset)];

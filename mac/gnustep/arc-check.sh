@@ -20,7 +20,7 @@ checked=0
 for source in mac/*.mm; do
   if ! clang++ -std=c++17 -fsyntax-only -fobjc-runtime=macosx-10.13 -fobjc-arc -fblocks -fobjc-exceptions \
       -Wall -Wextra -Werror=arc-unsafe-retained-assign -Werror=objc-method-access -Wno-deprecated-declarations \
-      "${defines[@]}" -I"$scratch/arc-include" -Imac -Imac/gnustep/include -Icore \
+      "${defines[@]}" -I"$scratch/arc-include" -Imac -Imac/gnustep/include -Icore -Ifrontend \
       -isystem /usr/include/GNUstep -idirafter "$gcc_include" \
       -include mac/gnustep/include/StandIns.h "$source"; then
     echo "ARC check failed: $source"

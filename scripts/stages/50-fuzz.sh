@@ -7,7 +7,7 @@ cd "$(dirname "$0")/../.."
 seconds="${STM32_FUZZ_SECONDS:-45}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSTM32_FUZZ=ON -DSTM32_BUILD_VBOARD=OFF -DSTM32_FUZZ_SECONDS="$seconds"
-targets=(intel_hex layout options page_map)
+targets=(intel_hex layout options page_map srec elf dfuse)
 cmake --build build-fuzz -j "$(jobs_count)" --target "${targets[@]/#/fuzz_}"
 status=0
 for target in "${targets[@]}"; do

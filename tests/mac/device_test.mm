@@ -219,9 +219,11 @@ TEST_F(DeviceTest, RefusalsOfProgrammingRequests)
     [device upgradeFirmware:bytesData(pattern(kF1FlashSize + 1, 0)) type:@"bin" terminal:terminal];
     EXPECT_EQ("File too big: 262145 (max flash size: 262144).\n", str([log logText]));
 
+    // The line this application has always shown, then the loader's line naming the fault.
     [log forget];
     [device upgradeFirmware:[@"not intel hex" dataUsingEncoding:NSASCIIStringEncoding] type:@"hex" terminal:terminal];
-    EXPECT_EQ("File decoding error.\n", str([log logText]));
+    EXPECT_EQ("File decoding error.\nfirmware.hex: line 1: the file does not begin with a record (':')\n",
+              str([log logText]));
 
     [log forget];
     device.optionsValid = YES;
@@ -243,7 +245,10 @@ TEST_F(DeviceTest, RefusalsOfProgrammingRequests)
                        @":10000000000102030405060708090A0B0C0D0E0F78\n"
                        @":00000001FF\n";
     [device upgradeFirmware:[beyond dataUsingEncoding:NSASCIIStringEncoding] type:@"hex" terminal:terminal];
-    EXPECT_EQ("File too big: 262160 (max flash size: 262144).\n", str([log logText]));
+    EXPECT_EQ("File too big: 262160 (max flash size: 262144).\n"
+              "firmware.hex: line 2: data at 0x08040000..0x0804000F lies past the end of flash 0x0803FFFF "
+              "(262144 bytes)\n",
+              str([log logText]));
     EXPECT_TRUE(device.isIdle) << "a refusal leaves the device idle";
     EXPECT_EQ(0u, [[terminal shows] count]);
 }
@@ -280,14 +285,52 @@ TEST_F(DeviceTest, IntelHexIsDecodedRelativeToTheFlashStart)
     EXPECT_EQ(0u, [[terminal shows] count]) << "the terminal was switched off";
 }
 
-TEST_F(DeviceTest, UpperCaseHexExtensionIsProgrammedAsBinary)
+TEST_F(DeviceTest, UpperCaseHexExtensionIsDecodedLikeTheLowerCaseOne)
+{
+    // The application once flashed a ".HEX" file as raw text; stm32cmd never did.
+    vboard::Board& board = bus->addBoard();
+    startDevice();
+    device.optionsStartTerminal = NO;
+    NSString* hex = @":020000040800F2\n:0400000001020304F2\n:00000001FF\n";
+    std::string output = program([hex dataUsingEncoding:NSASCIIStringEncoding], @"HEX");
+    EXPECT_NE(std::string::npos, output.find("Total time: ")) << output;
+    EXPECT_EQ((std::vector<uint8_t>{1, 2, 3, 4}), board.read(kFlashStart, 4));
+}
+
+// S-record and DfuSe files are programmed at their own addresses, named by
+// the path the open panel or a drop hands over.
+TEST_F(DeviceTest, SrecordAndDfuseFilesProgramAtTheirAddresses)
 {
     vboard::Board& board = bus->addBoard();
     startDevice();
-    NSData* text = [@":00000001FF\n" dataUsingEncoding:NSASCIIStringEncoding];
-    program(text, @"HEX");
-    std::vector<uint8_t> expected((const uint8_t*)[text bytes], (const uint8_t*)[text bytes] + [text length]);
-    EXPECT_EQ(expected, board.read(kFlashStart, uint32_t([text length])));
+    device.optionsStartTerminal = NO;
+    // 4 bytes at 0x08000400, S3 records with 32-bit addresses.
+    NSString* srec = @"S00600004844521B\nS30908000400A1A2A3A460\nS70508000000F2\n";
+    [log forget];
+    [device upgradeFirmware:[srec dataUsingEncoding:NSASCIIStringEncoding] path:@"/tmp/app.s37" terminal:terminal];
+    runUntil([&] { return device.isIdle; }, 30.0);
+    runFor(0.05);
+    EXPECT_NE(std::string::npos, str([log logText]).find("Total time: ")) << str([log logText]);
+    EXPECT_EQ((std::vector<uint8_t>{0xA1, 0xA2, 0xA3, 0xA4}), board.read(kFlashStart + 0x400, 4));
+}
+
+TEST_F(DeviceTest, DamagedFileIsRefusedWithItsLineAndReachesNoBoard)
+{
+    vboard::Board& board = bus->addBoard();
+    startDevice();
+    auto flashWrites = [&] {
+        return board.count(vboard::Request::DataBlock) + board.count(vboard::Request::ErasePage) +
+               board.count(vboard::Request::MassErase);
+    };
+    const uint64_t before = flashWrites();
+    NSString* srec = @"S30908000400A1A2A3A461\nS70508000000F2\n"; // checksum off by one
+    [log forget];
+    [device upgradeFirmware:[srec dataUsingEncoding:NSASCIIStringEncoding] path:@"/tmp/app.srec" terminal:terminal];
+    EXPECT_EQ("File decoding error.\n/tmp/app.srec: line 1: checksum 0x61 is wrong (0x60 expected)\n",
+              str([log logText]));
+    EXPECT_TRUE(device.isIdle);
+    runFor(0.3);
+    EXPECT_EQ(before, flashWrites());
 }
 
 TEST_F(DeviceTest, OptionAreaUploadWritesAtTheOffset)
