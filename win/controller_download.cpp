@@ -1,8 +1,8 @@
 // Download: the chosen target's flash (or the option area in use) read into
 // the flash buffer on the caller's thread, then written to a file.
-#include <algorithm>
-
 #include "controller_state.h"
+#include "elapsed_time.h"
+#include "option_area.h"
 
 using namespace controller;
 
@@ -23,24 +23,20 @@ int downloadFromTarget(FlashController* controller) {
         endOperation(controller);
         return -1;
     }
-    int32_t offset = 0;
-    int32_t size = flashSize;
-    if (readOptionsInUse(controller) != 0) {
-        offset = limitOptionOffset(controller, controller->optionOffset);
-        size = std::min(effectiveOptionSize(controller, flashSize), flashSize - offset);
-    }
+    const Stm32FlashArea area =
+        stm32DownloadArea(readOptionsInUse(controller) != 0, controller->optionOffset,
+                          effectiveOptionSize(controller, flashSize), flashSize, controller->pageSize);
     int32_t result = -1;
     ContextHolder context = openContext(controller);
     if (context) {
         stm32SetBuffer(context.get(), controller->flashBuffer.data(), flashSize, controller->image.data(), flashSize);
-        const auto start = std::chrono::steady_clock::now();
-        result = stm32Command(context.get(), targetIndex, flashStart, static_cast<uint32_t>(offset), size,
-                              STM32_CMD_DOWNLOAD);
-        const auto end = std::chrono::steady_clock::now();
+        const int64_t start = stm32NowMicroseconds();
+        result = stm32Command(context.get(), targetIndex, flashStart, area.offset, area.size, STM32_CMD_DOWNLOAD);
+        const int64_t end = stm32NowMicroseconds();
         context.reset();
         if (result == STM32_RESULT_OK) {
             logElapsed(controller, start, end);
-            controller->downloadSize = size;
+            controller->downloadSize = area.size;
         }
     }
     endOperation(controller);

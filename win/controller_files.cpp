@@ -1,6 +1,7 @@
 // Reading and writing whole files: Win32 calls on Windows (wide names, no
 // sharing while the image is read), stdio elsewhere.
 #include <algorithm>
+#include <new>
 
 #include "controller_state.h"
 
@@ -15,6 +16,19 @@
 #endif
 
 namespace controller {
+
+namespace {
+
+bool makeRoom(std::vector<uint8_t>* bytes, size_t length) {
+    try {
+        bytes->assign(length, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 #ifdef _WIN32
 namespace {
@@ -37,20 +51,20 @@ private:
 } // namespace
 
 // Opened without sharing, as the image must not change while it is read.
-ReadOutcome readFileInto(const NativeString& path, uint8_t* buffer, size_t capacity, size_t* fileSize) {
+ReadOutcome readWholeFile(const NativeString& path, size_t largest, std::vector<uint8_t>* bytes) {
     FileHolder file(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size;
     if (!file.valid() || !GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0) return ReadOutcome::ReadError;
-    if (static_cast<unsigned long long>(size.QuadPart) > capacity) return ReadOutcome::TooBig;
-    size_t done = 0;
+    if (static_cast<unsigned long long>(size.QuadPart) > largest) return ReadOutcome::TooBig;
     const size_t wanted = static_cast<size_t>(size.QuadPart);
+    if (!makeRoom(bytes, wanted)) return ReadOutcome::OutOfMemory;
+    size_t done = 0;
     while (done < wanted) {
         DWORD got = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(wanted - done, 1u << 20));
-        if (!ReadFile(file.get(), buffer + done, chunk, &got, nullptr) || got == 0) return ReadOutcome::ReadError;
+        if (!ReadFile(file.get(), bytes->data() + done, chunk, &got, nullptr) || got == 0) return ReadOutcome::ReadError;
         done += got;
     }
-    *fileSize = wanted;
     return ReadOutcome::Ok;
 }
 
@@ -81,16 +95,16 @@ using FileHolder = std::unique_ptr<std::FILE, FileCloser>;
 
 } // namespace
 
-ReadOutcome readFileInto(const NativeString& path, uint8_t* buffer, size_t capacity, size_t* fileSize) {
+ReadOutcome readWholeFile(const NativeString& path, size_t largest, std::vector<uint8_t>* bytes) {
     FileHolder file(std::fopen(path.c_str(), "rb"));
     struct stat info;
     if (!file || fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
         return ReadOutcome::ReadError;
     }
-    if (static_cast<unsigned long long>(info.st_size) > capacity) return ReadOutcome::TooBig;
+    if (static_cast<unsigned long long>(info.st_size) > largest) return ReadOutcome::TooBig;
     const size_t wanted = static_cast<size_t>(info.st_size);
-    if (std::fread(buffer, 1, wanted, file.get()) != wanted) return ReadOutcome::ReadError;
-    *fileSize = wanted;
+    if (!makeRoom(bytes, wanted)) return ReadOutcome::OutOfMemory;
+    if (std::fread(bytes->data(), 1, wanted, file.get()) != wanted) return ReadOutcome::ReadError;
     return ReadOutcome::Ok;
 }
 

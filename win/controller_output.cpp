@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "controller_state.h"
+#include "elapsed_time.h"
 #include "text.h"
 
 namespace controller {
@@ -31,10 +32,10 @@ void logPathMessage(FlashController* controller, const char* format, const Nativ
     logText(controller, formatNative(format, utf8FromNative(path).c_str()));
 }
 
-void logElapsed(FlashController* controller, std::chrono::steady_clock::time_point start,
-                std::chrono::steady_clock::time_point end) {
-    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(end - start).count();
-    logText(controller, formatNative("Total time: %1.1f s", static_cast<double>(micros) * 0.000001));
+void logElapsed(FlashController* controller, int64_t startMicroseconds, int64_t endMicroseconds) {
+    char line[64];
+    const int32_t length = stm32FormatTotalTime(startMicroseconds, endMicroseconds, line, sizeof line);
+    logText(controller, nativeFromUtf8(line, static_cast<size_t>(length), kMessageUnits));
 }
 
 void reportStatus(FlashController* controller, const NativeString& status) {

@@ -1,8 +1,7 @@
 // The option area: its values as operations use them and their stored copy
 // in the settings store.
-#include <algorithm>
-
 #include "controller_state.h"
+#include "option_area.h"
 
 int32_t controller::effectiveOptionSize(FlashController* controller, int32_t flashSize) {
     const int32_t size = controller->optionSize;
@@ -23,8 +22,7 @@ void setOptionArea(FlashController* controller, int32_t offset, int32_t size) {
 }
 
 int32_t limitOptionOffset(FlashController* controller, int32_t offset) {
-    const int32_t lastPage = std::max(0, controller->flashSize - controller->pageSize);
-    return std::min(std::max(0, offset), lastPage);
+    return stm32ClampOptionOffset(offset, controller->flashSize, controller->pageSize);
 }
 
 uint32_t readOptionsInUse(FlashController* controller) {

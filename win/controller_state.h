@@ -19,6 +19,7 @@ struct FlashController {
     // ---- loaded image (controller_load.cpp); both buffers flash size bytes once allocated
     std::vector<uint8_t> image;
     int32_t imageLength = 0;
+    std::vector<Stm32ByteRange> imageRanges; // the bytes the file defines, lent to the upload
     std::vector<uint8_t> flashBuffer;
     uint32_t imageFlashStart = 0; // flash start the loaded image was prepared for
     NativeString imagePath;
@@ -79,8 +80,8 @@ constexpr char kBusy[] = "An upload or download is running: wait until it has fi
 void logText(FlashController* controller, const NativeString& text, int noLineBreak = 0);
 void logMessage(FlashController* controller, const char* utf8);
 void logPathMessage(FlashController* controller, const char* format, const NativeString& path);
-void logElapsed(FlashController* controller, std::chrono::steady_clock::time_point start,
-                std::chrono::steady_clock::time_point end);
+// The closing "Total time" line; the stamps come from stm32NowMicroseconds.
+void logElapsed(FlashController* controller, int64_t startMicroseconds, int64_t endMicroseconds);
 void reportStatus(FlashController* controller, const NativeString& status);
 
 struct ContextDeleter {
@@ -105,8 +106,9 @@ bool sleepUntil(FlashController* controller, std::chrono::steady_clock::time_poi
 void stopThreads(FlashController* controller);
 
 // ---- files (controller_files.cpp)
-enum class ReadOutcome { Ok, TooBig, ReadError };
-ReadOutcome readFileInto(const NativeString& path, uint8_t* buffer, size_t capacity, size_t* fileSize);
+enum class ReadOutcome { Ok, TooBig, ReadError, OutOfMemory };
+// The whole file into bytes; an empty file or one of more than largest bytes is refused.
+ReadOutcome readWholeFile(const NativeString& path, size_t largest, std::vector<uint8_t>* bytes);
 // A short file would pass for a complete dump of the flash: it is removed.
 bool writeFileFrom(const NativeString& path, const uint8_t* data, size_t length);
 

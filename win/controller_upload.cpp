@@ -3,6 +3,8 @@
 #include <system_error>
 
 #include "controller_state.h"
+#include "elapsed_time.h"
+#include "option_area.h"
 
 namespace controller {
 
@@ -22,10 +24,13 @@ void uploadMain(FlashController* controller, UploadJob job) {
     if (context) {
         stm32SetBuffer(context.get(), controller->flashBuffer.data(), job.flashSize, controller->image.data(),
                        controller->imageLength);
-        const auto start = std::chrono::steady_clock::now();
+        // Bytes the file leaves undefined keep what the flash holds.
+        stm32SetImageRanges(context.get(), controller->imageRanges.data(),
+                            static_cast<int32_t>(controller->imageRanges.size()));
+        const int64_t start = stm32NowMicroseconds();
         const int32_t result = stm32Command(context.get(), job.targetIndex, job.flashStart, job.offset,
                                             controller->imageLength, STM32_CMD_UPLOAD);
-        const auto end = std::chrono::steady_clock::now();
+        const int64_t end = stm32NowMicroseconds();
         context.reset();
         if (result == STM32_RESULT_OK) logElapsed(controller, start, end);
     }
@@ -48,7 +53,7 @@ bool prepareUpload(FlashController* controller, UploadJob* job) {
         return false;
     }
     const bool inUse = readOptionsInUse(controller) != 0;
-    job->offset = inUse ? static_cast<uint32_t>(limitOptionOffset(controller, controller->optionOffset)) : 0;
+    job->offset = stm32UploadArea(inUse, controller->optionOffset, job->flashSize, controller->pageSize).offset;
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "controller_state.h"
+#include "target_choice.h"
 #include "text.h"
 
 namespace controller {
@@ -103,9 +104,8 @@ void pollOnce(FlashController* controller, Stm32Context* context) {
 
 int32_t chosenTargetIndex(FlashController* controller) {
     std::lock_guard<std::mutex> guard(controller->targetListLock);
-    const int32_t chosen = controller->chosenTarget;
-    if (chosen < 0 || static_cast<size_t>(chosen) >= controller->targetList.size()) return -1;
-    return controller->targetList[chosen];
+    return stm32TargetAt(controller->targetList.data(), static_cast<int32_t>(controller->targetList.size()),
+                         controller->chosenTarget);
 }
 
 void watchMain(FlashController* controller) {

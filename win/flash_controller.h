@@ -57,6 +57,14 @@ bool uploadWasStarted(FlashController* controller);
 int isIdle(FlashController* controller);
 
 // ---- the loaded image
+// One entry of the open dialog's type list: a label and its "*.ext;*.ext" patterns.
+struct ImageFileType {
+    NativeString label;
+    NativeString patterns;
+};
+// Every image kind the loader reads, one entry per format in the loader's
+// order (binary first), then "All files".
+std::vector<ImageFileType> imageFileTypes();
 // Flash size bytes once loaded (erased bytes 0xFF where the file sets none); empty otherwise.
 const std::vector<uint8_t>& imageBuffer(FlashController* controller);
 int32_t imageLength(FlashController* controller); // bytes to upload; 0 when nothing is loaded

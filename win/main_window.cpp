@@ -88,9 +88,11 @@ std::wstring askForOpenPath() {
         return std::wstring();
     }
     ComPointer<IFileOpenDialog> dialog(raw);
-    const COMDLG_FILTERSPEC types[] = {
-        {L"Binary files", L"*.bin"}, {L"Intel Hex files", L"*.hex"}, {L"All files", L"*.*"}};
-    dialog->SetFileTypes(3, types);
+    // The kinds come from the loader, so a new format shows up here by itself.
+    const std::vector<ImageFileType> kinds = imageFileTypes();
+    std::vector<COMDLG_FILTERSPEC> types;
+    for (const ImageFileType& kind : kinds) types.push_back({kind.label.c_str(), kind.patterns.c_str()});
+    dialog->SetFileTypes(static_cast<UINT>(types.size()), types.data());
     return resultPath(dialog.get());
 }
 

@@ -3,6 +3,7 @@
 // and the "Upload to target..." and "Download from target..." items in step
 // with the device watch.
 #include "main_window.h"
+#include "option_area.h"
 #include "resource.h"
 #include "text.h"
 
@@ -77,9 +78,7 @@ void storeAndChooseTarget(MainWindowState* state, HWND dialog) {
     bool ok = false;
     int32_t offset = fieldNumber(dialog, IDC_OPTIONOFFSET, &ok);
     if (ok) values.offset = offset;
-    int32_t lastPage = values.flashSize - values.pageSize;
-    if (values.offset > lastPage) values.offset = lastPage;
-    if (values.offset < 0) values.offset = 0;
+    values.offset = stm32ClampOptionOffset(values.offset, values.flashSize, values.pageSize);
 
     int32_t size = fieldNumber(dialog, IDC_OPTIONSIZE, &ok);
     if (ok) values.size = size;

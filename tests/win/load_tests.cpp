@@ -179,6 +179,57 @@ TEST_F(ImageLoading, IntelHexErrors) {
     expectNothingLoaded();
 }
 
+TEST_F(ImageLoading, SRecordFilesLoadByAnyOfTheirNamesAndSayWhatIsWrong) {
+    setTarget();
+    const std::string text = srecRecord(kStart + 0x10, {0xDE, 0xAD}) + srecRecord(kStart + 0x20, {0xBE}) + srecEnd();
+    for (const char* name : {"fw.s19", "fw.S37", "fw.srec", "fw.mot"}) {
+        ASSERT_EQ(load(folder.writeText(name, text)), 0) << name;
+        EXPECT_EQ(imageLength(controller), 0x21) << name;
+        EXPECT_EQ(imageBuffer(controller)[0x10], 0xDE);
+        EXPECT_EQ(imageBuffer(controller)[0x11], 0xAD);
+        EXPECT_EQ(imageBuffer(controller)[0x12], 0xFF);
+        EXPECT_EQ(imageBuffer(controller)[0x20], 0xBE);
+    }
+
+    // A wrong checksum: the line users know, then the loader's own reason.
+    recorder.clear();
+    std::string damaged = srecRecord(kStart, {0x01, 0x02});
+    damaged[damaged.size() - 2] = damaged[damaged.size() - 2] == '0' ? '1' : '0';
+    const std::string bad = folder.writeText("bad.srec", damaged + srecEnd());
+    EXPECT_EQ(load(bad), -1);
+    ASSERT_EQ(recorder.lines().size(), 2u);
+    EXPECT_EQ(recorder.lines()[0], "File (" + bad + ") decoding error.");
+    EXPECT_FALSE(recorder.lines()[1].empty());
+    expectNothingLoaded();
+}
+
+TEST_F(ImageLoading, RecordTextMayBeThreeTimesTheFlashAndABinaryOnlyOnce) {
+    setTarget(64, 16);
+    std::string text = srecRecord(kStart, {0x11}) + srecEnd();
+    text.resize(3 * 64, '\n');
+    ASSERT_EQ(load(folder.writeText("exact.s19", text)), 0);
+    const std::string bigger = folder.writeText("bigger.s19", text + "\n");
+    EXPECT_EQ(load(bigger), -1);
+    EXPECT_TRUE(recorder.hasLine("File (" + bigger + ") too big for device."));
+}
+
+TEST_F(ImageLoading, OpenDialogOffersEveryKindTheLoaderReadsOnce) {
+    const std::vector<ImageFileType> types = imageFileTypes();
+    ASSERT_GE(types.size(), 4u);
+    EXPECT_EQ(utf8FromNative(types[0].label), "Binary files");
+    EXPECT_EQ(utf8FromNative(types[0].patterns), "*.bin");
+    EXPECT_EQ(utf8FromNative(types[1].label), "Intel Hex files");
+    EXPECT_EQ(utf8FromNative(types[1].patterns), "*.hex");
+    EXPECT_EQ(utf8FromNative(types.back().patterns), "*.*");
+    std::string all;
+    for (size_t i = 0; i + 1 < types.size(); ++i) all += utf8FromNative(types[i].patterns) + ";";
+    for (const char* extension : {"*.srec;", "*.s19;", "*.s28;", "*.s37;", "*.mot;", "*.elf;", "*.dfu;"}) {
+        const size_t at = all.find(extension);
+        ASSERT_NE(at, std::string::npos) << extension;
+        EXPECT_EQ(all.find(extension, at + 1), std::string::npos) << extension;
+    }
+}
+
 TEST_F(ImageLoading, OptionSizeLimitsTheImageOnlyWhileInUse) {
     setTarget();
     setOptionArea(controller, 0, 4096);
