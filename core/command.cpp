@@ -9,8 +9,12 @@
 #include "flash_ops.h"
 #include "layout.h"
 #include "log.h"
+#include "rom_quirks.h"
+#include "session.h"
 #include "stm32.h"
+#include "trace.h"
 #include "usb_holders.h"
+#include "vector_table.h"
 
 namespace stm32 {
 
@@ -110,9 +114,8 @@ namespace {
 using stm32::logLine;
 using stm32::Range;
 
-constexpr uint32_t kNoJumpAddress = 0xFFFFFFFF;
 constexpr uint8_t kFunctionalDescriptorType = 0x21;
-constexpr int kDiffLinesPerBlock = 3;
+constexpr int kDiffLinesPerBlock = 3; // enough to see the pattern of a bad block without flooding the log
 
 uint32_t littleEndianWord(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
@@ -138,13 +141,19 @@ private:
     int32_t eraseRange(Range range);
 
     bool openAndReadLayout();
+    void learnRomBehaviour();
     bool runIsWholePages(Range run) const;
-    uint32_t readJumpAddress();
+    stm32::VectorTable readResidentVectorTable();
     int readRun(Range run, uint8_t* buffer);
     int readToBufferStart(uint64_t offset, uint64_t length);
-    int writeRun(Stm32Context* progress, Range run, const uint8_t* buffer);
+    enum class Dots { Shown, Hidden };
+    int writeRun(Range run, const uint8_t* buffer, Dots dots);
     bool reportDifferences(uint64_t length);
-    void startProgram(uint32_t jumpAddress);
+    void startProgram(const stm32::VectorTable& resident);
+    int32_t failed(int32_t result);
+    void beginProgress(const char* heading);
+    void endProgress();
+    void logNotes();
 
     uint64_t flashSize() const { return ctx_->flashBufferSize > 0 ? static_cast<uint64_t>(ctx_->flashBufferSize) : 0; }
     uint64_t usable() const { return flashSize() / block_ * block_; }
@@ -162,6 +171,8 @@ private:
     libusb_device_descriptor descriptor_{};
     stm32::FlashLayout layout_;
     bool haveLayout_ = false;
+    stm32::Session session_;
+    bool progressOpen_ = false;
     // Declared in this order so that the target closes first, then the list, then libusb.
     stm32::UsbContext usb_;
     stm32::DeviceList list_;
@@ -197,18 +208,7 @@ int32_t Engine::run(int32_t targetIndex, uint32_t command) {
 
 bool Engine::selectTarget(int32_t targetIndex) {
     if (list_.take(usb_.get()) <= 0) return false;
-    for (size_t position = 0; position < list_.size(); ++position) {
-        if (targetIndex != -1 && position != static_cast<size_t>(targetIndex)) continue;
-        libusb_device_descriptor descriptor{};
-        libusb_device* device = list_.at(position);
-        if (libusb_get_device_descriptor(device, &descriptor) == 0 && stm32::isTargetDescriptor(descriptor)) {
-            device_ = device;
-            descriptor_ = descriptor;
-            return true;
-        }
-        if (targetIndex != -1) return false;
-    }
-    return false;
+    return stm32::selectTargetDevice(list_, targetIndex, &device_, &descriptor_);
 }
 
 int32_t Engine::list() {
@@ -230,9 +230,67 @@ int32_t Engine::list() {
 }
 
 bool Engine::openAndReadLayout() {
-    if (stm32::openTarget(device_, handle_) != 0) return false;
+    int rc = stm32::openTarget(device_, handle_);
+    if (rc != 0) {
+        stm32::logOpenHint(ctx_, rc);
+        return false;
+    }
     haveLayout_ = stm32::readFlashLayout(device_, &descriptor_, handle_.get(), &layout_);
+    learnRomBehaviour();
     return true;
+}
+
+void Engine::learnRomBehaviour() {
+    session_.blockSize = block_;
+    stm32::RomIdentity rom;
+    rom.bcdDevice = descriptor_.bcdDevice;
+    rom.transferSize = static_cast<int32_t>(block_);
+    rom.layout = haveLayout_ ? &layout_ : nullptr;
+    stm32::RomBehaviour known = stm32::knownRomBehaviour(rom);
+    session_.romHoldsStatus = known.holdsStatus;
+    stm32::trace("decide", "ROM bcdDevice=0x%04X transfer=%u: %s%s", descriptor_.bcdDevice, block_,
+                 known.family != nullptr ? known.family : "no known quirks",
+                 known.holdsStatus ? ", holds status requests: polling without waiting" : "");
+}
+
+// Maps a failed step to its result; read protection and an address the board
+// refuses get a line that says so, since the bare closing line would mislead.
+int32_t Engine::failed(int32_t result) {
+    endProgress();
+    if (session_.readProtected) {
+        logLine(ctx_, "The board's flash is read-protected: it cannot be read, erased or written. "
+                      "Removing the protection erases the whole flash: stm32cmd --unprotect --force");
+        return STM32_RESULT_READ_PROTECTED;
+    }
+    const stm32::FailureCause& cause = session_.failure();
+    bool refused = cause.hasStatus && cause.status == stm32::kDfuStatusErrTarget && cause.hasAddress;
+    uint64_t announcedEnd = haveLayout_ ? static_cast<uint64_t>(layout_.startAddress) + layout_.totalSize
+                                        : static_cast<uint64_t>(flashStart_) + flashSize();
+    if (refused && cause.address >= flashStart_ && cause.address < announcedEnd) {
+        logLine(ctx_, "The board refused address 0x%08X: its real flash may be smaller than its layout says.",
+                cause.address);
+    } else if (!cause.empty()) {
+        logLine(ctx_, "Cause: %s.", cause.describe().c_str());
+    }
+    return result;
+}
+
+void Engine::beginProgress(const char* heading) {
+    stm32::logProgress(ctx_, heading);
+    progressOpen_ = true;
+}
+
+// Closes an open progress line (if any) and logs what the transport noted.
+void Engine::endProgress() {
+    if (progressOpen_) {
+        stm32::logEndProgress(ctx_);
+        progressOpen_ = false;
+    }
+    logNotes();
+}
+
+void Engine::logNotes() {
+    for (const std::string& note : session_.takeNotes()) logLine(ctx_, "%s", note.c_str());
 }
 
 // Erasing a page that reaches outside the flash the caller lent us would
@@ -244,28 +302,34 @@ bool Engine::runIsWholePages(Range run) const {
 }
 
 int Engine::readRun(Range run, uint8_t* buffer) {
-    return readPages(handle_.get(), static_cast<int32_t>(run.length() / block_), address(run.begin), block_, buffer);
+    return readBlocks(handle_.get(), static_cast<int32_t>(run.length() / block_), address(run.begin), block_, buffer);
 }
 
-int Engine::writeRun(Stm32Context* progress, Range run, const uint8_t* buffer) {
-    return writePages(progress, handle_.get(), static_cast<int32_t>(run.length() / block_), address(run.begin),
-                      static_cast<int32_t>(block_), buffer);
+int Engine::writeRun(Range run, const uint8_t* buffer, Dots dots) {
+    const int32_t blocks = static_cast<int32_t>(run.length() / block_);
+    if (dots == Dots::Hidden) {
+        return writeBlocks(handle_.get(), blocks, address(run.begin), static_cast<int32_t>(block_), buffer);
+    }
+    return writeBlocks(ctx_, handle_.get(), blocks, address(run.begin), static_cast<int32_t>(block_), buffer);
 }
 
 // Reads length bytes at offset into the flash buffer from its first byte.
 int Engine::readToBufferStart(uint64_t offset, uint64_t length) {
     stm32::ReadPlan plan = stm32::planRead(offset, length, block_, usable());
-    int rc = readPages(handle_.get(), static_cast<int32_t>(plan.blockCount), address(plan.readOffset), block_,
+    int rc = readBlocks(handle_.get(), static_cast<int32_t>(plan.blockCount), address(plan.readOffset), block_,
                        ctx_->flashBuffer);
     if (rc == 0 && plan.skip != 0) std::memmove(ctx_->flashBuffer, ctx_->flashBuffer + plan.skip, length);
     return rc;
 }
 
-uint32_t Engine::readJumpAddress() {
+stm32::VectorTable Engine::readResidentVectorTable() {
     std::vector<uint8_t> first(block_);
-    // A failed read gives no jump address: its bytes are not the resident program.
-    if (readPages(handle_.get(), 1, flashStart_, block_, first.data()) != 0) return kNoJumpAddress;
-    return littleEndianWord(first.data() + 4);
+    // A failed read gives no table: its bytes are not the resident program.
+    if (readBlocks(handle_.get(), 1, flashStart_, block_, first.data()) != 0) {
+        session_.clearFailure();
+        return stm32::VectorTable{};
+    }
+    return stm32::VectorTable{littleEndianWord(first.data()), littleEndianWord(first.data() + 4), true};
 }
 
 int32_t Engine::upload() {
@@ -285,7 +349,7 @@ int32_t Engine::uploadSteps() {
     }
     if (imageLength == 0) {
         logLine(ctx_, "Image is empty.");
-        return STM32_RESULT_INVALID_OFFSET;
+        return STM32_RESULT_EMPTY_IMAGE;
     }
     const uint64_t length = static_cast<uint64_t>(imageLength);
     if (!openAndReadLayout()) return STM32_RESULT_OPEN_ERROR;
@@ -302,8 +366,9 @@ int32_t Engine::uploadSteps() {
 
     if (offset_ != 0) logLine(ctx_, "Address: 0x%08X", address(offset_));
     logLine(ctx_, "Reading flash.");
-    uint32_t jumpAddress = kNoJumpAddress;
-    if (offset_ >= 8) jumpAddress = readJumpAddress();
+    // Below offset 8 the image replaces the resident vector table.
+    stm32::VectorTable resident;
+    if (offset_ >= 8) resident = readResidentVectorTable();
 
     uint8_t* buffer = ctx_->flashBuffer;
     int rc = 0;
@@ -315,26 +380,27 @@ int32_t Engine::uploadSteps() {
     } else {
         rc = readRun(run, buffer + run.begin);
     }
-    if (rc != 0) return STM32_RESULT_READ_ERROR;
+    if (rc != 0) return failed(STM32_RESULT_READ_ERROR);
     std::memcpy(buffer + offset_, ctx_->image, length);
 
-    stm32::logProgress(ctx_, "Erasing pages.");
+    beginProgress("Erasing pages.");
     rc = wholeFlash ? dfuMassErase(handle_.get()) : stm32::eraseAddresses(ctx_, handle_.get(), map.pageAddresses(run));
-    stm32::logEndProgress(ctx_);
-    if (rc != 0) return STM32_RESULT_ERASE_ERROR;
+    if (rc != 0) return failed(STM32_RESULT_ERASE_ERROR);
+    endProgress();
 
-    stm32::logProgress(ctx_, "Writing pages.");
-    rc = writeRun(ctx_, run, buffer + run.begin);
-    stm32::logEndProgress(ctx_);
-    if (rc != 0) return STM32_RESULT_WRITE_ERROR;
+    beginProgress("Writing pages.");
+    rc = writeRun(run, buffer + run.begin, Dots::Shown);
+    if (rc != 0) return failed(STM32_RESULT_WRITE_ERROR);
+    endProgress();
 
     logLine(ctx_, "Verifying.");
     if (readToBufferStart(offset_, length) != 0) {
-        logLine(ctx_, "Error while reading flash memory.");
-        return STM32_RESULT_READ_ERROR;
+        int32_t result = failed(STM32_RESULT_READ_ERROR);
+        if (result == STM32_RESULT_READ_ERROR) logLine(ctx_, "Error while reading flash memory.");
+        return result;
     }
     if (reportDifferences(length)) return STM32_RESULT_VERIFY_ERROR;
-    startProgram(jumpAddress != kNoJumpAddress ? jumpAddress : littleEndianWord(ctx_->image + 4));
+    startProgram(resident);
     return STM32_RESULT_OK;
 }
 
@@ -352,6 +418,7 @@ bool Engine::reportDifferences(uint64_t length) {
             logLine(ctx_, "[page] Address firmware (flash)");
             any = true;
         }
+        // "Page" here means transfer block, counted from 1 at flash start, as users know the report.
         int64_t page = static_cast<int64_t>((offset_ + i) / block_ + 1);
         if (page != previousPage) {
             previousPage = page;
@@ -365,12 +432,37 @@ bool Engine::reportDifferences(uint64_t length) {
     return any;
 }
 
-void Engine::startProgram(uint32_t jumpAddress) {
-    // The board may leave the bus at any point here: results are not checked.
-    // After a good Set Address the board sits in dfuDNLOAD-IDLE, the one state
-    // in which DFU 1.1 takes the zero-length download as "leave"; clearing it
-    // to dfuIDLE first would make a strict board refuse the leave.
-    if (dfuSetAddress(handle_.get(), jumpAddress) != 0) dfuEnsureIdle(handle_.get());
+// The ROM takes the leave's address pointer as the base of a vector table
+// (stack pointer, then reset handler), as its USART Go command does and as
+// every public DFU host uses it: strong evidence, not yet proven on hardware.
+// The program at flash start is started when there is one, else the image's.
+void Engine::startProgram(const stm32::VectorTable& resident) {
+    if ((ctx_->uploadFlags & STM32_UPLOAD_NO_START) != 0) {
+        logLine(ctx_, "The program was not started, as asked: the board stays in DFU mode.");
+        return;
+    }
+    const bool useResident = resident.holdsProgram();
+    const uint32_t base = useResident ? flashStart_ : address(offset_);
+    const stm32::VectorTable table =
+        useResident ? resident : stm32::vectorTableAt(ctx_->image, static_cast<uint64_t>(ctx_->imageLength));
+    const uint64_t flashEnd = haveLayout_ && layout_.startAddress == flashStart_
+                                  ? static_cast<uint64_t>(flashStart_) + static_cast<uint64_t>(layout_.totalSize)
+                                  : static_cast<uint64_t>(flashStart_) + flashSize();
+    std::string why = stm32::whyNotStartable(table, base, flashStart_, flashEnd);
+    if (!why.empty()) {
+        logLine(ctx_, "The program was not started: %s; a reset starts whatever is in flash.", why.c_str());
+        return;
+    }
+    // After a good Set Address the board sits in dfuDNLOAD-IDLE, the state in
+    // which the zero-length download means "leave". The board may leave the
+    // bus at any point from here: the leave's own results are not checked.
+    if (dfuSetAddress(handle_.get(), base) != 0) {
+        session_.clearFailure();
+        dfuEnsureIdle(handle_.get());
+        logLine(ctx_, "The program was not started: the board refused the start address 0x%08X; a reset starts "
+                      "whatever is in flash.", base);
+        return;
+    }
     dfuLeave(handle_.get());
 }
 
@@ -383,6 +475,7 @@ int32_t Engine::download() {
 
 int32_t Engine::downloadSteps() {
     if (offset_ != 0 || static_cast<int64_t>(size_) < static_cast<int64_t>(ctx_->flashBufferSize)) {
+        // Size 0 (the whole flash) is shown as given: the lines echo the request.
         logLine(ctx_, "Address: 0x%08X", address(offset_));
         logLine(ctx_, "Size: %d", size_);
     }
@@ -399,7 +492,7 @@ int32_t Engine::downloadSteps() {
     uint64_t length = size_ == 0 ? rest : std::min<uint64_t>(static_cast<uint64_t>(size_), rest);
     if (!openAndReadLayout()) return STM32_RESULT_OPEN_ERROR;
     logLine(ctx_, "Reading flash.");
-    return readToBufferStart(offset_, length) == 0 ? STM32_RESULT_OK : STM32_RESULT_READ_ERROR;
+    return readToBufferStart(offset_, length) == 0 ? STM32_RESULT_OK : failed(STM32_RESULT_READ_ERROR);
 }
 
 int32_t Engine::erase() {
@@ -425,14 +518,15 @@ int32_t Engine::eraseSteps() {
         logLine(ctx_, "Invalid offset.");
         return STM32_RESULT_INVALID_OFFSET;
     }
-    stm32::logProgress(ctx_, "Erasing pages.");
+    beginProgress("Erasing pages.");
     int32_t result = STM32_RESULT_OK;
     if (massErase) {
         if (dfuMassErase(handle_.get()) != 0) result = STM32_RESULT_ERASE_ERROR;
     } else {
         result = eraseRange(range);
     }
-    stm32::logEndProgress(ctx_);
+    if (result != STM32_RESULT_OK) return failed(result);
+    endProgress();
     return result;
 }
 
@@ -453,7 +547,7 @@ int32_t Engine::eraseRange(Range range) {
               keep.begin() + static_cast<std::ptrdiff_t>(range.end - run.begin), 0xFF);
     if (stm32::eraseAddresses(ctx_, handle_.get(), map.pageAddresses(run)) != 0) return STM32_RESULT_ERASE_ERROR;
     // All-0xFF blocks cost no transfer, so the whole run is handed over.
-    if ((head.length() != 0 || tail.length() != 0) && writeRun(nullptr, run, keep.data()) != 0) {
+    if ((head.length() != 0 || tail.length() != 0) && writeRun(run, keep.data(), Dots::Hidden) != 0) {
         return STM32_RESULT_WRITE_ERROR;
     }
     return STM32_RESULT_OK;
@@ -470,7 +564,7 @@ extern "C" int32_t stm32Command(Stm32Context* context, int32_t targetIndex, uint
     } catch (const std::bad_alloc&) {
         context->logLineLength = 0;
         logLine(context, "Out of memory.");
-        return STM32_RESULT_NO_TARGET;
+        return STM32_RESULT_OUT_OF_MEMORY;
     } catch (...) {
         context->logLineLength = 0;
         return STM32_RESULT_NO_TARGET;

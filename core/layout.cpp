@@ -139,48 +139,51 @@ bool parseFlashLayout(const char* name, FlashLayout* out) {
     return true;
 }
 
+// Reads the name of one alternate setting (the libusb result); *opened is
+// false when the device could not even be opened for it.
+static int readAltName(libusb_device* device, libusb_device_handle* open, uint8_t index,
+                       unsigned char (&text)[kStringDescriptorSize], bool* opened) {
+    *opened = true;
+    if (open != nullptr) return libusb_get_string_descriptor_ascii(open, index, text, sizeof text);
+    DeviceHandle handle;
+    if (handle.open(device) != 0) {
+        *opened = false;
+        return -1;
+    }
+    return libusb_get_string_descriptor_ascii(handle.get(), index, text, sizeof text);
+}
+
 int findAltSettingName(const char* prefix, libusb_device* device, const libusb_device_descriptor* descriptor,
                        char name[kLayoutNameSize], libusb_device_handle* open, std::string* fullName) {
     if (prefix == nullptr || device == nullptr || descriptor == nullptr || name == nullptr) return 0;
     const size_t prefixLength = std::strlen(prefix);
-    for (uint8_t c = 0; c < descriptor->bNumConfigurations; ++c) {
-        ConfigDescriptor config;
-        if (config.read(device, c) != 0) continue;
-        int result = 0;
-        for (int i = 0; i < config->bNumInterfaces; ++i) {
-            const libusb_interface& interface = config->interface[i];
-            for (int a = 0; a < interface.num_altsetting; ++a) {
-                const libusb_interface_descriptor& alt = interface.altsetting[a];
-                if (!isDfuAltSetting(alt)) continue;
-                unsigned char text[kStringDescriptorSize] = {};
-                int length = -1;
-                if (open != nullptr) {
-                    length = libusb_get_string_descriptor_ascii(open, alt.iInterface, text, sizeof text);
-                } else {
-                    DeviceHandle handle;
-                    if (handle.open(device) != 0) continue;
-                    length = libusb_get_string_descriptor_ascii(handle.get(), alt.iInterface, text, sizeof text);
-                }
-                bool match = length >= 0 && static_cast<size_t>(length) >= prefixLength &&
-                             std::memcmp(text, prefix, prefixLength) == 0;
-                if (match) {
-                    text[sizeof text - 1] = '\0';
-                    // Cut to the caller's 100 bytes; the result still reports the full length.
-                    size_t copied = std::min(std::strlen(reinterpret_cast<const char*>(text)),
-                                             static_cast<size_t>(kLayoutNameSize - 1));
-                    std::memcpy(name, text, copied);
-                    name[copied] = '\0';
-                    if (fullName != nullptr) *fullName = reinterpret_cast<const char*>(text);
-                    result = length;
-                    break;
-                }
-                // After a match, later interfaces get only their first qualifying setting examined.
-                if (result != 0) break;
-            }
+    int result = 0;
+    int resultConfig = -1;
+    walkDfuAltSettings(device, *descriptor, [&](uint8_t configIndex, const libusb_interface_descriptor& alt) {
+        // The first configuration that holds the name decides.
+        if (result != 0 && configIndex != resultConfig) return AltWalk::Stop;
+        unsigned char text[kStringDescriptorSize] = {};
+        bool opened = true;
+        int length = readAltName(device, open, alt.iInterface, text, &opened);
+        if (!opened) return AltWalk::Next;
+        bool match = length >= 0 && static_cast<size_t>(length) >= prefixLength &&
+                     std::memcmp(text, prefix, prefixLength) == 0;
+        if (!match) {
+            // After a match, later interfaces get only their first qualifying setting examined.
+            return result != 0 ? AltWalk::NextInterface : AltWalk::Next;
         }
-        if (result != 0) return result;
-    }
-    return 0;
+        text[sizeof text - 1] = '\0';
+        // Cut to the caller's 100 bytes; the result still reports the full length.
+        size_t copied = std::min(std::strlen(reinterpret_cast<const char*>(text)),
+                                 static_cast<size_t>(kLayoutNameSize - 1));
+        std::memcpy(name, text, copied);
+        name[copied] = '\0';
+        if (fullName != nullptr) *fullName = reinterpret_cast<const char*>(text);
+        result = length;
+        resultConfig = configIndex;
+        return AltWalk::NextInterface;
+    });
+    return result;
 }
 
 // The length of the "@Internal Flash" name (0 when there is none); *parsed

@@ -21,6 +21,9 @@ void logLine(Stm32Context* context, const char* format, ...)
 void logProgress(Stm32Context* context, const char* text);
 // Ends the line the pieces began.
 void logEndProgress(Stm32Context* context);
+// After a failed open, claim or alternate-setting selection: one line that
+// says what the user can change, from the libusb error.
+void logOpenHint(Stm32Context* context, int libusbError);
 
 } // namespace stm32
 

@@ -43,8 +43,11 @@ enum {
     STM32_RESULT_ERASE_ERROR = 4,
     STM32_RESULT_VERIFY_ERROR = 5,
     STM32_RESULT_OPEN_ERROR = 6,    /* open, claim or alternate setting */
-    STM32_RESULT_INVALID_OFFSET = 7, /* "Invalid offset." */
-    STM32_RESULT_READ_PROTECTED = 8  /* the board's flash is read-protected (RDP level 1) */
+    STM32_RESULT_INVALID_OFFSET = 7, /* "Invalid offset.", also a negative size ("Invalid size.") */
+    STM32_RESULT_READ_PROTECTED = 8, /* the board's flash is read-protected (RDP level 1) */
+    /* Codes 9 to 14 are left free: stm32cmd gives its own exit statuses those numbers. */
+    STM32_RESULT_EMPTY_IMAGE = 15,   /* an upload of zero bytes ("Image is empty.") */
+    STM32_RESULT_OUT_OF_MEMORY = 16  /* the library could not allocate ("Out of memory.") */
 };
 
 /* Upload flags of stm32SetUploadFlags; 0 is the classic upload. */
@@ -116,9 +119,10 @@ void stm32SetImageRanges(Stm32Context *context, const Stm32ByteRange *ranges, in
 
 /*
  * Debug trace: one line per DFU request and reply, with a time stamp, the
- * DFU state and status and what the engine decided. Process-wide. A null
- * callback turns it off, except that STM32_DEBUG=1 in the environment sends
- * the lines to standard error.
+ * DFU state and status and what the engine decided (format: docs/trace.md).
+ * Process-wide; the callback may run on any thread that runs a command, one
+ * line at a time. A null callback turns it off, except that STM32_DEBUG=1 in
+ * the environment sends the lines to standard error.
  */
 typedef void (*Stm32TraceCallback)(void *userData, const char *line);
 void stm32SetTraceCallback(Stm32TraceCallback callback, void *userData);
@@ -136,7 +140,11 @@ int32_t stm32GetDeviceDetails(Stm32Context *context, int32_t targetIndex, Stm32D
 
 /*
  * Removes read protection with the DfuSe Read Unprotect command: the board
- * mass-erases its whole flash and resets. Returns an STM32_RESULT_ code.
+ * mass-erases its whole flash and resets. Returns STM32_RESULT_OK when the
+ * board took the command, STM32_RESULT_NO_TARGET, STM32_RESULT_OPEN_ERROR,
+ * STM32_RESULT_USB_INIT, or STM32_RESULT_ERASE_ERROR when the board refused
+ * it. Logs what it does and closes with "OK." or "Error while removing read
+ * protection.". Nothing else in the library sends this command.
  */
 int32_t stm32Unprotect(Stm32Context *context, int32_t targetIndex);
 

@@ -72,6 +72,7 @@ bool isCommandKind(Request kind) {
     case Request::ErasePage:
     case Request::MassErase:
     case Request::GetCommands:
+    case Request::ReadUnprotect:
     case Request::DataBlock:
         return true;
     default:
@@ -98,6 +99,9 @@ BoardDevice::BoardDevice(const BoardOptions& options, std::string serial, Clock 
     }
     for (auto& memory : memories_) memory.fill(0xFF);
     memories_[flashIndex_].fill(options.fillByte);
+    readProtected_ = options.readProtected;
+    addressPointer_ = memories_[flashIndex_].start();
+    usbAccess_ = options.usbAccess;
 }
 
 // ---------------------------------------------------------------- descriptors
@@ -138,7 +142,7 @@ ControlResult BoardDevice::stringDescriptor(uint8_t index, uint16_t length) cons
     std::string text;
     if (index == 0) return done({4, DT_STRING, 0x09, 0x04}, length);
     if (index == kManufacturerString) text = "STMicroelectronics";
-    else if (index == kProductString) text = "STM32  BOOTLOADER";
+    else if (index == kProductString) text = description_.product;
     else if (index == kSerialString) text = serial_;
     else if (index >= kFirstAltString && size_t(index - kFirstAltString) < description_.alternates.size())
         text = description_.alternates[index - kFirstAltString].name;
@@ -162,6 +166,11 @@ ControlResult BoardDevice::getDescriptor(const ControlSetup& setup) {
     }
     if (type == DT_CONFIG && index == 0) return done(configurationDescriptor(), setup.length);
     if (type == DT_STRING) return stringDescriptor(index, setup.length);
+    if (type == DT_DFU_FUNCTIONAL && description_.rom.ignoresFunctionalDescriptorRequest) {
+        ControlResult never;
+        never.completion = Completion::Hang;
+        return never;
+    }
     if (type == DT_DFU_FUNCTIONAL && description_.hasFunctionalDescriptor)
         return done(functionalDescriptor(description_.transferSize), setup.length);
     ControlResult stalled;
@@ -204,6 +213,7 @@ Request BoardDevice::classify(const ControlSetup& setup, const uint8_t* outData)
         if (outData[0] == CMD_ERASE && setup.length == 5) return Request::ErasePage;
         if (outData[0] == CMD_ERASE && setup.length == 1) return Request::MassErase;
         if (outData[0] == CMD_GET_COMMANDS && setup.length == 1) return Request::GetCommands;
+        if (outData[0] == CMD_READ_UNPROTECT && setup.length == 1) return Request::ReadUnprotect;
         return Request::OtherCommand;
     default: return Request::OtherCommand;
     }
@@ -231,8 +241,25 @@ ControlResult BoardDevice::control(const ControlSetup& setup, const uint8_t* out
         return gone;
     }
     if (alt < 0 || alt >= alternateCount()) alt = 0;
+    now_ = clock_();
+    // The control pipe of a ROM that holds is busy until the operation ends:
+    // the request is handled then, and its completion waits for that time.
+    uint64_t releaseAt = 0;
+    if (description_.rom.holdsRequestsWhileBusy && now_ < holdUntil_) {
+        releaseAt = holdUntil_;
+        counters_.heldRequests++;
+        counters_.heldMicroseconds += holdUntil_ - now_;
+        now_ = holdUntil_;
+    }
+    ControlResult result = handle(setup, outData, alt);
+    result.releaseAtUs = releaseAt;
+    return result;
+}
+
+ControlResult BoardDevice::handle(const ControlSetup& setup, const uint8_t* outData, int alt) {
     Request kind = classify(setup, outData);
     counters_.requests[kind]++;
+    if (kind != Request::Standard) applyBlankStart();
     if (kind == Request::ErasePage) counters_.erasesByAddress[littleEndian32(outData + 1)]++;
 
     std::optional<Fault> fault = takeFault(kind);
@@ -292,8 +319,8 @@ ControlResult BoardDevice::control(const ControlSetup& setup, const uint8_t* out
 ControlResult BoardDevice::dispatch(const ControlSetup& setup, const uint8_t* outData, int alt, Request kind) {
     if (kind == Request::Standard) return standardRequest(setup);
     if (setup.index != 0) return stall();
-    // While the ROM is busy it answers nothing but status polls.
-    if (state_ == dfuDNBUSY && kind != Request::GetStatus && kind != Request::GetState) return stall();
+    settleFinishedOperation();
+    if (state_ == dfuDNBUSY && kind != Request::GetStatus && kind != Request::GetState) return busyRequest(kind);
     switch (kind) {
     case Request::GetStatus: return getStatus();
     case Request::ClrStatus: return clearStatus();
@@ -304,6 +331,33 @@ ControlResult BoardDevice::dispatch(const ControlSetup& setup, const uint8_t* ou
     case Request::Detach: return stall(); // only meaningful in application mode
     default: return download(setup, outData, alt, kind);
     }
+}
+
+// While the ROM is busy it answers nothing but status polls; a ROM stuck
+// busy after a bank-2 erase takes DFU_CLRSTATUS as the way out.
+ControlResult BoardDevice::busyRequest(Request kind) {
+    if (stuckBusy_ && kind == Request::ClrStatus) {
+        stuckBusy_ = false;
+        state_ = dfuERROR;
+        status_ = errUNKNOWN;
+        return doneOut(0);
+    }
+    return stall();
+}
+
+// A ROM that holds requests finishes its operation before it handles the
+// next one, whether or not a status request saw the end.
+void BoardDevice::settleFinishedOperation() {
+    if (!description_.rom.holdsRequestsWhileBusy || state_ != dfuDNBUSY || stuckBusy_ || stayBusy_) return;
+    if (now_ < busyUntil_) return;
+    status_ = verdict_;
+    state_ = verdict_ == OK ? dfuDNLOAD_IDLE : dfuERROR;
+}
+
+ControlResult BoardDevice::stallKeepingState() {
+    ControlResult stalled;
+    stalled.completion = Completion::Stall;
+    return stalled;
 }
 
 ControlResult BoardDevice::stall(uint8_t statusCode) {
@@ -340,39 +394,83 @@ uint32_t BoardDevice::romPollMs(Request kind) const {
 }
 
 ControlResult BoardDevice::getStatus() {
-    if (stayBusy_) {
+    if (stayBusy_ || stuckBusy_) {
         state_ = dfuDNBUSY;
-        return statusReply(OK, romPollMs(Request::DataBlock), dfuDNBUSY);
+        return statusReply(OK, romPollMs(stuckBusy_ ? Request::ErasePage : Request::DataBlock), dfuDNBUSY);
     }
-    if (state_ == dfuDNLOAD_SYNC && pending_) {
-        PendingCommand command = std::move(*pending_);
-        pending_.reset();
-        execute(command);
-        state_ = dfuDNBUSY;
-        return statusReply(OK, romPollMs(command.kind), dfuDNBUSY);
-    }
+    if (state_ == dfuDNLOAD_SYNC && pending_) return startPendingCommand();
     if (state_ == dfuDNBUSY) {
-        uint64_t now = clock_();
-        if (now < busyUntil_) return statusReply(OK, uint32_t((busyUntil_ - now + 999) / 1000), dfuDNBUSY);
+        if (description_.rom.stallsEarlyStatus && now_ < earliestStatusUs_) {
+            counters_.earlyStatusStalls++;
+            return stallKeepingState();
+        }
+        if (now_ < busyUntil_) return busyReply(uint32_t((busyUntil_ - now_ + 999) / 1000));
         status_ = verdict_;
         state_ = verdict_ == OK ? dfuDNLOAD_IDLE : dfuERROR;
         return statusReply(status_, 0, state_);
     }
-    if (state_ == dfuMANIFEST_SYNC) {
-        // The ROM jumps to the address pointer and drops off the bus.
-        left_ = true;
-        leaveAddress_ = addressPointer_;
-        state_ = dfuMANIFEST;
-        ControlResult reply = statusReply(OK, 0, dfuMANIFEST);
-        plugged_ = false;
-        reply.leaveBus = true;
-        return reply;
-    }
+    if (state_ == dfuMANIFEST_SYNC) return leave();
     return statusReply(status_, 0, state_);
 }
 
+// The first status request after a command carries it out.
+ControlResult BoardDevice::startPendingCommand() {
+    PendingCommand command = std::move(*pending_);
+    pending_.reset();
+    execute(command);
+    if (command.kind == Request::ReadUnprotect) {
+        // The ROM answers busy, then erases, drops the protection and resets.
+        eraseEveryMemoryAndUnprotect();
+        ControlResult reply = statusReply(OK, romPollMs(Request::MassErase), dfuDNBUSY);
+        reply.resetAfter = true;
+        resets_++;
+        return reply;
+    }
+    if (command.kind == Request::SetAddress && description_.rom.setAddressWithoutBusy) {
+        status_ = verdict_;
+        state_ = verdict_ == OK ? dfuDNLOAD_IDLE : dfuERROR;
+        return statusReply(status_, 0, state_);
+    }
+    state_ = dfuDNBUSY;
+    return busyReply(romPollMs(command.kind));
+}
+
+ControlResult BoardDevice::busyReply(uint32_t pollMs) {
+    earliestStatusUs_ = now_ + uint64_t(pollMs) * 1000;
+    return statusReply(OK, pollMs, dfuDNBUSY);
+}
+
+// The ROM takes the address pointer as a vector table: stack pointer first,
+// reset handler next (as its USART Go does; not proven for DFU on hardware).
+void BoardDevice::startProgram() {
+    left_ = true;
+    leaveAddress_ = addressPointer_;
+    const FlashMemory& flash = flashMemory();
+    startFaulted_ = true;
+    startedStackPointer_ = startedResetHandler_ = 0xFFFFFFFF;
+    if (!reachable(flash, addressPointer_, 8)) return;
+    std::vector<uint8_t> table = flash.read(addressPointer_, 8);
+    startedStackPointer_ = littleEndian32(table.data());
+    startedResetHandler_ = littleEndian32(table.data() + 4);
+    bool stackInSram = startedStackPointer_ >= 0x10000000 && startedStackPointer_ < 0x40000000 &&
+                       startedStackPointer_ % 4 == 0;
+    bool handlerInFlash = (startedResetHandler_ & 1) != 0 && reachable(flash, startedResetHandler_ & ~1u, 2);
+    startFaulted_ = !(stackInSram && handlerInFlash);
+}
+
+ControlResult BoardDevice::leave() {
+    startProgram();
+    state_ = dfuMANIFEST;
+    plugged_ = false;
+    ControlResult reply;
+    if (description_.rom.leaveStatusFails) reply.completion = Completion::NoDevice;
+    else reply = statusReply(OK, 0, dfuMANIFEST);
+    reply.leaveBus = true;
+    return reply;
+}
+
 ControlResult BoardDevice::clearStatus() {
-    if (state_ != dfuERROR) return stall();
+    if (state_ != dfuERROR) return description_.rom.clearStatusStallKeepsState ? stallKeepingState() : stall();
     state_ = dfuIDLE;
     status_ = OK;
     return doneOut(0);
@@ -387,7 +485,7 @@ ControlResult BoardDevice::abort() {
 
 ControlResult BoardDevice::download(const ControlSetup& setup, const uint8_t* outData, int alt, Request kind) {
     if (kind == Request::Leave) {
-        if (state_ != dfuDNLOAD_IDLE) return stall();
+        if (state_ != dfuDNLOAD_IDLE && state_ != dfuIDLE) return stall();
         state_ = dfuMANIFEST_SYNC;
         return doneOut(0);
     }
@@ -405,6 +503,7 @@ ControlResult BoardDevice::download(const ControlSetup& setup, const uint8_t* ou
         command.data.assign(outData, outData + setup.length);
         counters_.bytesDownloaded += setup.length;
     }
+    if (kind == Request::ReadUnprotect) command.alt = int(flashIndex_);
     pending_ = std::move(command);
     state_ = dfuDNLOAD_SYNC;
     return doneOut(setup.length);
@@ -417,29 +516,34 @@ void BoardDevice::execute(const PendingCommand& command) {
     uint8_t result = OK;
     if (command.forcedStatus) {
         result = *command.forcedStatus;
+    } else if (readProtected_ && command.kind != Request::ReadUnprotect) {
+        result = executeProtected(command);
     } else {
         switch (command.kind) {
         case Request::SetAddress:
             busyUs = t.setAddressUs;
-            if (memory.contains(command.address, 1)) addressPointer_ = command.address;
+            if (reachable(memory, command.address, 1)) addressPointer_ = command.address;
             else result = errTARGET;
             break;
         case Request::ErasePage: {
             Page page = memory.pageAt(command.address);
-            if (page.size == 0) {
+            if (page.size == 0 || !reachable(memory, command.address, 1)) {
                 result = errTARGET;
                 break;
             }
             busyUs = t.eraseUs(page.size);
             memory.erasePage(command.address);
+            uint32_t stuckFrom = description_.rom.stuckBusyEraseFrom;
+            if (stuckFrom && &memory == &memories_[flashIndex_] && command.address >= stuckFrom) stuckBusy_ = true;
             break;
         }
         case Request::MassErase:
+        case Request::ReadUnprotect:
             busyUs = &memory == &memories_[flashIndex_] ? t.massEraseUs : t.eraseUs(memory.size());
-            memory.eraseAll();
+            if (command.kind == Request::MassErase) memory.eraseAll();
             break;
         case Request::DataBlock:
-            if (!memory.contains(command.address, uint32_t(command.data.size()))) {
+            if (!reachable(memory, command.address, uint32_t(command.data.size()))) {
                 result = errTARGET;
                 break;
             }
@@ -453,7 +557,45 @@ void BoardDevice::execute(const PendingCommand& command) {
     }
     counters_.busyMicroseconds += busyUs;
     verdict_ = result;
-    busyUntil_ = clock_() + uint64_t(double(busyUs) * options_.timeScale);
+    busyUntil_ = now_ + uint64_t(double(busyUs) * options_.timeScale);
+    if (description_.rom.holdsRequestsWhileBusy) holdUntil_ = busyUntil_;
+}
+
+// Read protection level 1: nothing that reads, erases or writes the flash
+// gets through (an erase is ignored), and only the oldest ROM still takes a
+// new address pointer.
+uint8_t BoardDevice::executeProtected(const PendingCommand& command) {
+    if (command.kind == Request::SetAddress && !description_.rom.protectedSetAddressRefused) {
+        if (!reachable(memoryOf(command.alt), command.address, 1)) return errTARGET;
+        addressPointer_ = command.address;
+        return OK;
+    }
+    if (command.kind == Request::GetCommands) return OK;
+    return errVENDOR;
+}
+
+void BoardDevice::eraseEveryMemoryAndUnprotect() {
+    memories_[flashIndex_].eraseAll();
+    readProtected_ = false;
+}
+
+// A layout can announce more flash than the part has; past the real end the
+// ROM's address check refuses the access (inferred, not seen on hardware).
+bool BoardDevice::reachable(const FlashMemory& memory, uint32_t address, uint32_t length) const {
+    if (!memory.contains(address, length)) return false;
+    uint32_t real = description_.rom.realFlashSize;
+    if (!real || &memory != &memories_[flashIndex_]) return true;
+    return uint64_t(address) + length <= uint64_t(memory.start()) + real;
+}
+
+void BoardDevice::applyBlankStart() {
+    if (!freshFromPowerUp_) return;
+    freshFromPowerUp_ = false;
+    if (!options_.blankStartsInError || state_ != dfuIDLE) return;
+    const FlashMemory& flash = flashMemory();
+    if (flash.read(flash.start() + 4, 4) != std::vector<uint8_t>(4, 0xFF)) return;
+    state_ = dfuERROR;
+    status_ = errFIRMWARE;
 }
 
 ControlResult BoardDevice::upload(const ControlSetup& setup, int alt, Request kind) {
@@ -465,12 +607,16 @@ ControlResult BoardDevice::upload(const ControlSetup& setup, int alt, Request ki
         return reply;
     }
     if (setup.value == 1) return stall();
+    if (readProtected_) return stall(errVENDOR);
     uint16_t blockLimit = description_.transferSize ? description_.transferSize : 0xFFFF;
     if (setup.length > blockLimit) return stall();
     const FlashMemory& memory = memoryOf(alt);
     uint32_t address = addressPointer_ + uint32_t(setup.value - 2) * description_.transferSize;
-    if (!memory.contains(address, 1)) return stall(errTARGET);
-    uint64_t available = uint64_t(memory.start()) + memory.size() - address;
+    if (!reachable(memory, address, 1)) return stall(errTARGET);
+    uint32_t end = memory.start() + memory.size();
+    if (description_.rom.realFlashSize && &memory == &memories_[flashIndex_])
+        end = memory.start() + description_.rom.realFlashSize;
+    uint64_t available = uint64_t(end) - address;
     uint32_t length = uint32_t(std::min<uint64_t>(setup.length, available));
     // A short block ends the upload, as DFU says.
     state_ = length < setup.length ? dfuIDLE : dfuUPLOAD_IDLE;
@@ -527,6 +673,10 @@ void BoardDevice::fillFlashPattern(uint32_t seed) {
 
 uint32_t BoardDevice::flashStart() const { return flashMemory().start(); }
 uint32_t BoardDevice::flashSize() const { return flashMemory().size(); }
+uint32_t BoardDevice::physicalFlashSize() const {
+    uint32_t real = description_.rom.realFlashSize;
+    return real ? std::min(real, flashMemory().size()) : flashMemory().size();
+}
 uint16_t BoardDevice::transferSize() const { return description_.transferSize; }
 std::vector<Segment> BoardDevice::flashSegments() const { return flashMemory().segments(); }
 Profile BoardDevice::profile() const { return description_.profile; }
@@ -569,6 +719,41 @@ uint32_t BoardDevice::leaveAddress() const {
     return leaveAddress_;
 }
 
+uint32_t BoardDevice::startedStackPointer() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return startedStackPointer_;
+}
+
+uint32_t BoardDevice::startedResetHandler() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return startedResetHandler_;
+}
+
+bool BoardDevice::startFaulted() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return startFaulted_;
+}
+
+bool BoardDevice::readProtected() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return readProtected_;
+}
+
+uint64_t BoardDevice::resets() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return resets_;
+}
+
+UsbAccess BoardDevice::usbAccess() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return usbAccess_;
+}
+
+void BoardDevice::setUsbAccess(UsbAccess access) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    usbAccess_ = access;
+}
+
 uint32_t BoardDevice::addressPointer() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return addressPointer_;
@@ -600,10 +785,17 @@ void BoardDevice::powerUp() {
     status_ = OK;
     left_ = false;
     leaveAddress_ = 0;
+    startedStackPointer_ = startedResetHandler_ = 0;
+    startFaulted_ = false;
+    addressPointer_ = flashMemory().start(); // the ROM's default pointer
     pending_.reset();
     stayBusy_ = false;
+    stuckBusy_ = false;
+    freshFromPowerUp_ = true;
     errorAfterRequest_.reset();
     busyUntil_ = 0;
+    holdUntil_ = 0;
+    earliestStatusUs_ = 0;
 }
 
 void BoardDevice::injectFault(const Fault& fault) {
@@ -628,6 +820,7 @@ const char* requestName(Request kind) {
     case Request::ErasePage: return "ErasePage";
     case Request::MassErase: return "MassErase";
     case Request::GetCommands: return "GetCommands";
+    case Request::ReadUnprotect: return "ReadUnprotect";
     case Request::DataBlock: return "DataBlock";
     case Request::Leave: return "Leave";
     case Request::Upload: return "Upload";

@@ -38,6 +38,9 @@ struct ControlResult {
     std::vector<uint8_t> data; // IN data stage
     uint32_t actualLength = 0; // bytes moved in the data stage
     bool leaveBus = false;     // the device drops off the bus after this request
+    bool resetAfter = false;   // the device resets: drops off the bus and comes back in DFU mode
+    // Clock time before which the completion must not reach the host (0: at once).
+    uint64_t releaseAtUs = 0;
 };
 
 // Monotonic time in microseconds; replaceable so that tests control time.
@@ -57,6 +60,8 @@ public:
     int alternateCount() const { return int(memories_.size()); }
     const std::string& serial() const { return serial_; }
     uint16_t bcdDevice() const { return description_.bcdDevice; }
+    UsbAccess usbAccess() const;
+    void setUsbAccess(UsbAccess access);
 
     // Power-up after a (re)plug: DFU idle, no leave recorded.
     void powerUp();
@@ -84,6 +89,12 @@ public:
     uint32_t leaveAddress() const override;
     bool plugged() const override;
     uint32_t addressPointer() const override;
+    uint32_t startedStackPointer() const override;
+    uint32_t startedResetHandler() const override;
+    bool startFaulted() const override;
+    bool readProtected() const override;
+    uint32_t physicalFlashSize() const override;
+    uint64_t resets() const override;
     void injectFault(const Fault& fault) override;
     void clearFaults() override;
 
@@ -98,6 +109,7 @@ private:
 
     Request classify(const ControlSetup& setup, const uint8_t* outData) const;
     std::optional<Fault> takeFault(Request kind);
+    ControlResult handle(const ControlSetup& setup, const uint8_t* outData, int alt);
     ControlResult dispatch(const ControlSetup& setup, const uint8_t* outData, int alt, Request kind);
     ControlResult standardRequest(const ControlSetup& setup);
     ControlResult getDescriptor(const ControlSetup& setup);
@@ -108,6 +120,17 @@ private:
     ControlResult clearStatus();
     ControlResult abort();
     ControlResult stall(uint8_t statusCode = errSTALLEDPKT);
+    static ControlResult stallKeepingState();
+    ControlResult busyRequest(Request kind);
+    ControlResult startPendingCommand();
+    ControlResult busyReply(uint32_t pollMs);
+    ControlResult leave();
+    void settleFinishedOperation();
+    void applyBlankStart();
+    void startProgram();
+    bool reachable(const FlashMemory& memory, uint32_t address, uint32_t length) const;
+    uint8_t executeProtected(const PendingCommand& command);
+    void eraseEveryMemoryAndUnprotect();
     ControlResult statusReply(uint8_t statusCode, uint32_t pollMs, uint8_t stateCode);
     void execute(const PendingCommand& command);
     uint32_t romPollMs(Request kind) const;
@@ -133,6 +156,17 @@ private:
     uint32_t addressPointer_ = 0;
     bool left_ = false;
     uint32_t leaveAddress_ = 0;
+    uint32_t startedStackPointer_ = 0;
+    uint32_t startedResetHandler_ = 0;
+    bool startFaulted_ = false;
+    bool readProtected_ = false;
+    bool freshFromPowerUp_ = true;
+    bool stuckBusy_ = false;        // a ROM that never leaves dfuDNBUSY by itself
+    uint64_t resets_ = 0;
+    uint64_t now_ = 0;              // clock time the current request is handled at
+    uint64_t holdUntil_ = 0;        // requests before this time are held (ROMs that hold)
+    uint64_t earliestStatusUs_ = 0; // announced bwPollTimeout ends here
+    UsbAccess usbAccess_ = UsbAccess::Normal;
     std::optional<PendingCommand> pending_;
     uint8_t verdict_ = OK;       // status once the busy time is over
     uint64_t busyUntil_ = 0;     // clock time the current operation ends

@@ -28,6 +28,7 @@ namespace {
 
 constexpr int kBusNumber = 1;
 constexpr int kMaxDevices = 99;
+constexpr const char* kDeniedNodesFile = "vboard-open-denied";
 
 // libusb lists devices in the reverse order of their sysfs paths: the first
 // device added gets the highest name so that list order is addition order.
@@ -73,10 +74,20 @@ struct SubmittedUrb {
     GObjectRef urb; // UMockdevIoctlData of the usbdevfs_urb
 };
 
+// A URB the board answers only at a later time (its control pipe is busy).
+struct HeldUrb {
+    GObjectRef urb;
+    GObjectRef buffer;
+    ControlResult result;
+    bool isIn = false;
+};
+
 struct ClientState {
     int alternate = 0;
+    bool disconnected = false; // its board reset since it opened the node
     std::deque<SubmittedUrb> completed;
     std::deque<SubmittedUrb> hanging;
+    std::deque<HeldUrb> held;
 };
 
 } // namespace
@@ -107,6 +118,8 @@ struct BusCore {
 
     void plug(Node& node);
     void removeFromTestbed(Node& node);
+    void reset(Node& node);
+    void writeDeniedNodes();
     int listPositionOf(const Node& node) const;
     void renumber();
 };
@@ -154,6 +167,29 @@ ControlResult foreignControl(const Node& node, const ControlSetup& setup) {
     return result;
 }
 
+void finishUrb(UMockdevIoctlData* urb, UMockdevIoctlData* buffer, const ControlResult& result, bool isIn) {
+    if (result.completion == Completion::Stall) {
+        completeUrb(urb, -EPIPE, 0);
+        return;
+    }
+    if (isIn && !result.data.empty())
+        umockdev_ioctl_data_update(buffer, 8, const_cast<guint8*>(result.data.data()), int(result.data.size()));
+    completeUrb(urb, 0, int(result.actualLength));
+}
+
+// Held URBs whose time has come become reapable. libusb polls the emulated
+// node again and again while a transfer is open, so this runs often enough.
+void releaseHeldUrbs(ClientState& state) {
+    uint64_t now = steadyMicroseconds();
+    while (!state.held.empty() && state.held.front().result.releaseAtUs <= now) {
+        HeldUrb& held = state.held.front();
+        finishUrb(static_cast<UMockdevIoctlData*>(held.urb.object), static_cast<UMockdevIoctlData*>(held.buffer.object),
+                  held.result, held.isIn);
+        state.completed.push_back(SubmittedUrb{std::move(held.urb)});
+        state.held.pop_front();
+    }
+}
+
 void handleSubmit(Node& node, UMockdevIoctlClient* client, ClientState& state) {
     UMockdevIoctlData* arg = resolveArg(client, sizeof(usbdevfs_urb));
     if (!arg) {
@@ -190,30 +226,42 @@ void handleSubmit(Node& node, UMockdevIoctlClient* client, ClientState& state) {
         umockdev_ioctl_client_complete(client, 0, 0);
         return;
     case Completion::Stall:
-        completeUrb(arg, -EPIPE, 0);
-        break;
     case Completion::Done:
-        if (setup.isIn() && !result.data.empty())
-            umockdev_ioctl_data_update(buffer, 8, result.data.data(), int(result.data.size()));
-        completeUrb(arg, 0, int(result.actualLength));
         break;
     }
+    if (result.releaseAtUs > steadyMicroseconds()) {
+        bool resets = result.resetAfter, leaves = result.leaveBus;
+        state.held.push_back(HeldUrb{GObjectRef(g_object_ref(arg)), GObjectRef(g_object_ref(buffer)),
+                                     std::move(result), setup.isIn()});
+        umockdev_ioctl_client_complete(client, 0, 0);
+        if (resets) node.bus->reset(node);
+        else if (leaves) node.bus->removeFromTestbed(node);
+        return;
+    }
+    finishUrb(arg, buffer, result, setup.isIn());
     state.completed.push_back(SubmittedUrb{GObjectRef(g_object_ref(arg))});
     umockdev_ioctl_client_complete(client, 0, 0);
-    if (result.leaveBus) node.bus->removeFromTestbed(node);
+    if (result.resetAfter) node.bus->reset(node);
+    else if (result.leaveBus) node.bus->removeFromTestbed(node);
 }
 
 // URBs that would never complete end as on a disconnect (-ESHUTDOWN).
 // Called with the node's clientsMutex held.
-void failHangingUrbs(Node& node) {
-    for (auto& entry : node.clients) {
-        ClientState& state = entry.second;
-        for (auto& urb : state.hanging) {
-            completeUrb(static_cast<UMockdevIoctlData*>(urb.urb.object), -ESHUTDOWN, 0);
-            state.completed.push_back(std::move(urb));
-        }
-        state.hanging.clear();
+void failHangingUrbs(ClientState& state) {
+    for (auto& urb : state.hanging) {
+        completeUrb(static_cast<UMockdevIoctlData*>(urb.urb.object), -ESHUTDOWN, 0);
+        state.completed.push_back(std::move(urb));
     }
+    state.hanging.clear();
+    for (auto& held : state.held) {
+        completeUrb(static_cast<UMockdevIoctlData*>(held.urb.object), -ESHUTDOWN, 0);
+        state.completed.push_back(SubmittedUrb{std::move(held.urb)});
+    }
+    state.held.clear();
+}
+
+void failHangingUrbs(Node& node) {
+    for (auto& entry : node.clients) failHangingUrbs(entry.second);
 }
 
 void handleReap(UMockdevIoctlClient* client, ClientState& state) {
@@ -233,8 +281,28 @@ void handleReap(UMockdevIoctlClient* client, ClientState& state) {
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
+// A discarded held URB ends as discarded; the board keeps holding the pipe,
+// so the next request waits for the rest of the operation.
+bool discardHeld(UMockdevIoctlData* arg, ClientState& state) {
+    for (auto it = state.held.begin(); it != state.held.end(); ++it) {
+        auto* urbData = static_cast<UMockdevIoctlData*>(it->urb.object);
+        bool sameUrb = arg->data_len >= int(sizeof(gulong)) &&
+                       *reinterpret_cast<gulong*>(arg->data) == urbData->client_addr;
+        if (!sameUrb) continue;
+        completeUrb(urbData, -ENOENT, 0);
+        state.completed.push_back(SubmittedUrb{std::move(it->urb)});
+        state.held.erase(it);
+        return true;
+    }
+    return false;
+}
+
 void handleDiscard(UMockdevIoctlClient* client, ClientState& state) {
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    if (discardHeld(arg, state)) {
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return;
+    }
     for (auto it = state.hanging.begin(); it != state.hanging.end(); ++it) {
         auto* urbData = static_cast<UMockdevIoctlData*>(it->urb.object);
         // DISCARDURB passes the URB's address itself.
@@ -272,6 +340,15 @@ gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userD
     gulong request = umockdev_ioctl_client_get_request(client);
     std::lock_guard<std::mutex> lock(node.clientsMutex);
     ClientState& state = node.clients[client];
+    releaseHeldUrbs(state);
+    if (state.disconnected) {
+        failHangingUrbs(state);
+        if ((request == USBDEVFS_REAPURBNDELAY || request == USBDEVFS_REAPURB) && !state.completed.empty())
+            handleReap(client, state);
+        else
+            umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return TRUE;
+    }
     if (node.board && !node.board->plugged()) {
         // Like a real disconnect: what completed can still be reaped, the rest fails.
         failHangingUrbs(node);
@@ -306,7 +383,10 @@ gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userD
             break;
         }
         unsigned int interface = *reinterpret_cast<unsigned int*>(static_cast<UMockdevIoctlData*>(arg.object)->data);
-        umockdev_ioctl_client_complete(client, interface == 0 ? 0 : -1, interface == 0 ? 0 : ENOENT);
+        int error = interface != 0 ? ENOENT : 0;
+        // Another program holds the interface: the kernel answers EBUSY.
+        if (!error && node.board && node.board->usbAccess() == UsbAccess::ClaimBusy) error = EBUSY;
+        umockdev_ioctl_client_complete(client, error ? -1 : 0, error);
         break;
     }
     case USBDEVFS_RELEASEINTERFACE:
@@ -419,6 +499,28 @@ void BusCore::removeFromTestbed(Node& node) {
     renumber();
 }
 
+// A reset drops the board off the bus and brings it straight back in DFU
+// mode: handles opened before it are dead, a new open finds the board.
+void BusCore::reset(Node& node) {
+    removeFromTestbed(node);
+    for (auto& entry : node.clients) failHangingUrbs(entry.second);
+    for (auto& entry : node.clients) entry.second.disconnected = true;
+    std::lock_guard<std::mutex> lock(mutex);
+    plug(node);
+    renumber();
+}
+
+// The open guard preloaded beside umockdev refuses the nodes listed here.
+void BusCore::writeDeniedNodes() {
+    gchar* root = umockdev_testbed_get_root_dir(testbed);
+    std::string path = std::string(root) + "/" + kDeniedNodesFile;
+    g_free(root);
+    std::string list;
+    for (const auto& node : nodes)
+        if (node->board && node->board->usbAccess() == UsbAccess::OpenDenied) list += node->devNode + "\n";
+    g_file_set_contents(path.c_str(), list.c_str(), gssize(list.size()), nullptr);
+}
+
 int BusCore::listPositionOf(const Node& node) const {
     int position = 0;
     for (const auto& other : nodes) {
@@ -486,7 +588,9 @@ std::unique_ptr<Node> newNode(BusCore& bus, int index, int deviceNumber) {
     return node;
 }
 
-std::string generatedSerial(int index) {
+std::string generatedSerial(const BoardOptions& options, int index) {
+    if (!options.serial.empty()) return options.serial;
+    if (const char* fixed = describe(options.profile).fixedSerial) return fixed;
     char text[16];
     std::snprintf(text, sizeof text, "%012llX", 0x3574364C3030ULL + unsigned(index));
     return text;
@@ -499,12 +603,12 @@ Board& Bus::addBoard(const BoardOptions& options) {
     int index = int(impl_->nodes.size());
     if (index >= kMaxDevices) throw std::length_error("vboard: too many devices on one bus");
     auto node = newNode(*impl_, index, impl_->nextDeviceNumber++);
-    node->board = std::make_unique<BoardDevice>(options, options.serial.empty() ? generatedSerial(index)
-                                                                                 : options.serial);
+    node->board = std::make_unique<BoardDevice>(options, generatedSerial(options, index));
     node->descriptors = node->board->sysfsDescriptors();
     impl_->plug(*node);
     impl_->nodes.push_back(std::move(node));
     impl_->renumber();
+    if (options.usbAccess == UsbAccess::OpenDenied) impl_->writeDeniedNodes();
     return *impl_->nodes.back()->board;
 }
 
@@ -522,6 +626,13 @@ void Bus::addForeignDevice() {
 void Bus::unplug(Board& board) {
     for (auto& node : impl_->nodes)
         if (node->board.get() == &board) impl_->removeFromTestbed(*node);
+}
+
+void Bus::setUsbAccess(Board& board, UsbAccess access) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    for (auto& node : impl_->nodes)
+        if (node->board.get() == &board) node->board->setUsbAccess(access);
+    impl_->writeDeniedNodes();
 }
 
 void Bus::replug(Board& board) {

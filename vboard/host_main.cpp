@@ -28,7 +28,7 @@ using vboard::Request;
 const Request kCountedKinds[] = {
     Request::GetStatus, Request::ClrStatus, Request::GetState,    Request::Abort,
     Request::Detach,    Request::SetAddress, Request::ErasePage,  Request::MassErase,
-    Request::GetCommands, Request::DataBlock, Request::Leave,     Request::Upload,
+    Request::GetCommands, Request::ReadUnprotect, Request::DataBlock, Request::Leave, Request::Upload,
     Request::UploadCommands, Request::OtherCommand, Request::Standard,
 };
 

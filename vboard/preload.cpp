@@ -16,9 +16,43 @@ namespace {
 constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
 constexpr const char* kReexecMarker = "VBOARD_PRELOAD_REEXEC";
 
-bool runsUnderPreload() {
+#ifndef VBOARD_OPEN_GUARD
+#define VBOARD_OPEN_GUARD ""
+#endif
+
+// The open guard is optional: without it only refused opens cannot be modelled.
+std::string openGuard() {
+    const char* path = VBOARD_OPEN_GUARD;
+    return *path && access(path, R_OK) == 0 ? path : "";
+}
+
+bool preloads(const char* name) {
     const char* preload = std::getenv("LD_PRELOAD");
-    return preload && std::strstr(preload, "libumockdev-preload.so");
+    return preload && std::strstr(preload, name);
+}
+
+bool runsUnderPreload() {
+    std::string guard = openGuard();
+    return preloads("libumockdev-preload.so") && (guard.empty() || preloads(guard.c_str()));
+}
+
+// LD_PRELOAD entries other than ours, in their order.
+std::string otherPreloads(const std::string& guard) {
+    const char* existing = std::getenv("LD_PRELOAD");
+    std::string rest;
+    std::string list = existing ? existing : "";
+    size_t at = 0;
+    while (at <= list.size()) {
+        size_t next = list.find_first_of(": ", at);
+        if (next == std::string::npos) next = list.size();
+        std::string entry = list.substr(at, next - at);
+        bool ours = entry.empty() || entry.find("libumockdev-preload.so") != std::string::npos ||
+                    entry.find("libasan.so") != std::string::npos ||
+                    entry.find("libclang_rt.asan") != std::string::npos || (!guard.empty() && entry == guard);
+        if (!ours) rest += ":" + entry;
+        at = next + 1;
+    }
+    return rest;
 }
 
 // The AddressSanitizer runtime insists on coming first in LD_PRELOAD.
@@ -46,14 +80,14 @@ void ensurePreload(int argc, char** argv) {
         std::fprintf(stderr, "vboard: %s did not load; is umockdev installed?\n", kPreloadLibrary);
         std::exit(127);
     }
+    // Order matters: the sanitizer first, the guard's open() before umockdev's.
     std::string preload;
     std::string asan = asanRuntime();
+    std::string guard = openGuard();
     if (!asan.empty()) preload = asan + ":";
+    if (!guard.empty()) preload += guard + ":";
     preload += kPreloadLibrary;
-    if (const char* existing = std::getenv("LD_PRELOAD"); existing && *existing) {
-        preload += ":";
-        preload += existing;
-    }
+    preload += otherPreloads(guard);
     setenv("LD_PRELOAD", preload.c_str(), 1);
     setenv(kReexecMarker, "1", 1);
     execv("/proc/self/exe", argv);

@@ -22,15 +22,26 @@ namespace vboard {
 
 // Board models.
 enum class Profile {
-    F1,                     // F105/F107-like: 128 x 2 KB pages, wTransferSize 2048
-    F4,                     // F4-like: 4x16K, 1x64K, 7x128K sectors (1 MB), wTransferSize 2048
-    H7,                     // H7-like: 16 x 128 KB sectors (2 MB), wTransferSize 1024
+    F1,                     // F105/F107: 128 x 2 KB pages, wTransferSize 2048
+    F4,                     // F405/F407, newer ROM: 4x16K, 1x64K, 7x128K sectors (1 MB)
+    H7,                     // H743/H753: 16 x 128 KB sectors (2 MB), wTransferSize 1024
     NoInternalFlash,        // alt settings without an "@Internal Flash" name
     LayoutWithoutSlash,     // alt 0 named just "@Internal Flash"
     ZeroTransferSize,       // functional descriptor with wTransferSize 0
     OversizeTransferSize,   // wTransferSize 8192 (above one control transfer)
     NoFunctionalDescriptor, // DFU interface without the 0x21 descriptor
     SmallPages,             // 1 KB pages with wTransferSize 2048 (page smaller than block)
+    F0,                     // F070/F072: 64 x 2 KB pages
+    F411,                   // F401/F411/F446 class: 4x16K, 1x64K, 3x128K sectors (512 KB)
+    F7,                     // F74x/F75x: 4x32K, 1x128K, 3x256K sectors (1 MB)
+    G4,                     // G431/G474: 256 x 2 KB pages, wTransferSize 1024
+    H7RevV,                 // H743/H753 revision V: a bank-2 sector erase stays busy
+    H750,                   // H750: the H7 layout (2 MB) on 128 KB of real flash
+    L0,                     // L072: 1536 x 128-byte pages
+    L4,                     // L476 class: 512 x 2 KB pages (1 MB)
+    L452,                   // L452: the 1 MB L4 layout on 512 KB of real flash
+    U5,                     // U575/U585 descriptors, U5A9 ROM conversation: 256 x 8 KB pages
+    C5,                     // C562: one alternate setting, strict DFU_CLRSTATUS
 };
 
 // DFU states and status codes (DFU 1.1).
@@ -51,6 +62,7 @@ enum class Request {
     ErasePage,     // DNLOAD wValue 0, 0x41 + address
     MassErase,     // DNLOAD wValue 0, 0x41 alone
     GetCommands,   // DNLOAD wValue 0, 0x00
+    ReadUnprotect, // DNLOAD wValue 0, 0x92 alone
     DataBlock,     // DNLOAD wValue >= 2 with data
     Leave,         // zero-length DNLOAD
     Upload,        // UPLOAD wValue >= 2
@@ -87,13 +99,25 @@ struct Segment {
     uint32_t size; // bytes
 };
 
+// How the host's libusb gets hold of the board.
+enum class UsbAccess {
+    Normal,
+    OpenDenied, // opening the device node fails with EACCES (libusb: LIBUSB_ERROR_ACCESS)
+    ClaimBusy,  // claiming interface 0 fails with EBUSY (libusb: LIBUSB_ERROR_BUSY)
+};
+
 struct BoardOptions {
     Profile profile = Profile::F1;
     // 0: instant (poll timeouts and busy times become 0); 1: the ROM's real
     // bwPollTimeout values and the part's real busy times.
     double timeScale = 0.0;
     uint8_t fillByte = 0xFF;          // initial flash content
-    std::string serial;               // iSerialNumber text; generated when empty
+    std::string serial;               // iSerialNumber text; the profile's or generated when empty
+    bool readProtected = false;       // flash read protection level 1
+    // Powers up in dfuERROR / errFIRMWARE when its flash holds no program
+    // (reset vector erased), as blank parts do.
+    bool blankStartsInError = false;
+    UsbAccess usbAccess = UsbAccess::Normal;
 };
 
 // Recorded counts. Every request kind counts, also those that failed.
@@ -104,6 +128,9 @@ struct Counters {
     uint64_t bytesUploaded = 0;     // data-stage bytes of UPLOAD replies
     uint64_t busyMicroseconds = 0;  // true busy time modelled (unscaled)
     uint64_t pollTimeoutMilliseconds = 0; // sum of the bwPollTimeout values reported (scaled)
+    uint64_t earlyStatusStalls = 0;  // status requests stalled for coming before bwPollTimeout
+    uint64_t heldRequests = 0;       // requests held until the running operation was over
+    uint64_t heldMicroseconds = 0;   // real time they were held in all
 };
 
 class Board {
@@ -134,6 +161,15 @@ public:
     virtual uint8_t status() const = 0;
     virtual bool hasLeft() const = 0;            // left DFU mode through the leave request
     virtual uint32_t leaveAddress() const = 0;   // address pointer at the leave
+    // What the leave started: the vector table at the address pointer
+    // (initial stack pointer, then reset handler). A table that cannot be a
+    // program's counts as a fault (a real part then resets).
+    virtual uint32_t startedStackPointer() const = 0;
+    virtual uint32_t startedResetHandler() const = 0;
+    virtual bool startFaulted() const = 0;
+    virtual bool readProtected() const = 0;
+    virtual uint32_t physicalFlashSize() const = 0; // may be less than the layout's flashSize()
+    virtual uint64_t resets() const = 0;         // resets by Read Unprotect
     virtual bool plugged() const = 0;
     virtual uint32_t addressPointer() const = 0; // as the last Set Address Pointer left it
 
@@ -157,6 +193,8 @@ public:
     void addForeignDevice(); // a HID keyboard, not a DFU target
     void unplug(Board& board);
     void replug(Board& board);
+    // Changes how libusb gets hold of a board from now on.
+    void setUsbAccess(Board& board, UsbAccess access);
 
     std::vector<Board*> boards();
     std::string umockdevDir() const;

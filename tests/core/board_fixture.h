@@ -42,10 +42,21 @@ inline std::vector<uint8_t> patternBytes(size_t length, uint32_t seed) {
     return bytes;
 }
 
-// Puts a reset vector (a flash address) at bytes 4..7, as a real program has.
+constexpr uint32_t kStackTop = 0x20005000; // a plausible initial stack pointer (SRAM)
+
+// Puts a vector table as a real program has at bytes 0..7: a stack pointer in
+// SRAM, then the reset handler (a flash address).
 inline std::vector<uint8_t> withVector(std::vector<uint8_t> bytes, uint32_t vector) {
-    for (int i = 0; i < 4 && 4 + i < static_cast<int>(bytes.size()); ++i) bytes[4 + i] = static_cast<uint8_t>(vector >> (8 * i));
+    for (int i = 0; i < 8 && i < static_cast<int>(bytes.size()); ++i) {
+        uint32_t word = i < 4 ? kStackTop : vector;
+        bytes[i] = static_cast<uint8_t>(word >> (8 * (i % 4)));
+    }
     return bytes;
+}
+
+// The same eight bytes, for writing a resident program's table into a board.
+inline std::vector<uint8_t> vectorTable(uint32_t resetHandler) {
+    return withVector(std::vector<uint8_t>(8, 0xFF), resetHandler);
 }
 
 inline uint32_t wordAt(const std::vector<uint8_t>& bytes, size_t at) {

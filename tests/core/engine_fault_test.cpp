@@ -17,6 +17,7 @@ struct FaultCase {
     Fault fault;
     int32_t result;
     bool verifyReadLine; // "Error while reading flash memory." expected
+    const char* cause;   // the line before the closing line (or before the verify's own line)
     size_t imageBlocks = 3;
 };
 
@@ -25,31 +26,45 @@ struct FaultCase {
 // blocks (write), Set Address and three uploads (verify), Set Address and the
 // leave.
 const FaultCase kUploadFaults[] = {
-    {"StallAtReadAddress", {FaultType::Stall, Request::SetAddress, 0}, STM32_RESULT_READ_ERROR, false},
+    {"StallAtReadAddress", {FaultType::Stall, Request::SetAddress, 0}, STM32_RESULT_READ_ERROR, false,
+     "Cause: SET_ADDRESS at 0x08000000: LIBUSB_ERROR_PIPE."},
     {"TargetErrorAtReadAddress", {FaultType::ErrorStatus, Request::SetAddress, 0, vboard::errTARGET},
-     STM32_RESULT_READ_ERROR, false},
-    {"StallAtRead", {FaultType::Stall, Request::Upload, 0}, STM32_RESULT_READ_ERROR, false},
-    {"ShortRead", {FaultType::ShortReply, Request::Upload, 1}, STM32_RESULT_READ_ERROR, false},
+     STM32_RESULT_READ_ERROR, false,
+     "The board refused address 0x08000000: its real flash may be smaller than its layout says."},
+    {"StallAtRead", {FaultType::Stall, Request::Upload, 0}, STM32_RESULT_READ_ERROR, false,
+     "Cause: UPLOAD at 0x08000000: board answered dfuERROR, errSTALLEDPKT."},
+    {"ShortRead", {FaultType::ShortReply, Request::Upload, 1}, STM32_RESULT_READ_ERROR, false,
+     "Cause: UPLOAD at 0x08000800 (short block)."},
     {"ErrorStatusAfterRead", {FaultType::ErrorStatus, Request::Upload, 2, vboard::errUNKNOWN},
-     STM32_RESULT_READ_ERROR, false},
-    {"StallAtErase", {FaultType::Stall, Request::ErasePage, 1}, STM32_RESULT_ERASE_ERROR, false},
+     STM32_RESULT_READ_ERROR, false, "Cause: UPLOAD at 0x08001000: board answered dfuERROR, errUNKNOWN."},
+    {"StallAtErase", {FaultType::Stall, Request::ErasePage, 1}, STM32_RESULT_ERASE_ERROR, false,
+     "Cause: ERASE at 0x08000800: LIBUSB_ERROR_PIPE."},
     {"EraseErrorVerdict", {FaultType::ErrorStatus, Request::ErasePage, 0, vboard::errERASE},
-     STM32_RESULT_ERASE_ERROR, false},
-    {"EraseStaysBusy", {FaultType::StayBusy, Request::ErasePage, 2}, STM32_RESULT_ERASE_ERROR, false},
-    {"StallAtWriteAddress", {FaultType::Stall, Request::SetAddress, 1}, STM32_RESULT_WRITE_ERROR, false},
-    {"StallAtWrite", {FaultType::Stall, Request::DataBlock, 1}, STM32_RESULT_WRITE_ERROR, false},
+     STM32_RESULT_ERASE_ERROR, false, "Cause: ERASE at 0x08000000: board answered dfuERROR, errERASE."},
+    {"EraseStaysBusy", {FaultType::StayBusy, Request::ErasePage, 2}, STM32_RESULT_ERASE_ERROR, false,
+     "Cause: ERASE at 0x08001000 (still busy at the bound of the wait)."},
+    {"StallAtWriteAddress", {FaultType::Stall, Request::SetAddress, 1}, STM32_RESULT_WRITE_ERROR, false,
+     "Cause: SET_ADDRESS at 0x08000000: LIBUSB_ERROR_PIPE."},
+    {"StallAtWrite", {FaultType::Stall, Request::DataBlock, 1}, STM32_RESULT_WRITE_ERROR, false,
+     "Cause: WRITE at 0x08000800: LIBUSB_ERROR_PIPE."},
     {"WriteErrorVerdict", {FaultType::ErrorStatus, Request::DataBlock, 0, vboard::errWRITE},
-     STM32_RESULT_WRITE_ERROR, false},
-    {"WriteTimeout", {FaultType::Timeout, Request::DataBlock, 1}, STM32_RESULT_WRITE_ERROR, false},
-    {"UnplugMidWrite", {FaultType::Unplug, Request::DataBlock, 1}, STM32_RESULT_WRITE_ERROR, false},
-    {"StallAtVerifyAddress", {FaultType::Stall, Request::SetAddress, 2}, STM32_RESULT_READ_ERROR, true},
-    {"StallAtVerifyRead", {FaultType::Stall, Request::Upload, 3}, STM32_RESULT_READ_ERROR, true},
-    {"VerifyReadTimeout", {FaultType::Timeout, Request::Upload, 4}, STM32_RESULT_READ_ERROR, true},
+     STM32_RESULT_WRITE_ERROR, false, "Cause: WRITE at 0x08000000: board answered dfuERROR, errWRITE."},
+    {"WriteTimeout", {FaultType::Timeout, Request::DataBlock, 1}, STM32_RESULT_WRITE_ERROR, false,
+     "Cause: WRITE at 0x08000800: LIBUSB_ERROR_TIMEOUT."},
+    {"UnplugMidWrite", {FaultType::Unplug, Request::DataBlock, 1}, STM32_RESULT_WRITE_ERROR, false,
+     "Cause: WRITE at 0x08000800: LIBUSB_ERROR_NO_DEVICE."},
+    {"StallAtVerifyAddress", {FaultType::Stall, Request::SetAddress, 2}, STM32_RESULT_READ_ERROR, true,
+     "Cause: SET_ADDRESS at 0x08000000: LIBUSB_ERROR_PIPE."},
+    {"StallAtVerifyRead", {FaultType::Stall, Request::Upload, 3}, STM32_RESULT_READ_ERROR, true,
+     "Cause: UPLOAD at 0x08000000: board answered dfuERROR, errSTALLEDPKT."},
+    {"VerifyReadTimeout", {FaultType::Timeout, Request::Upload, 4}, STM32_RESULT_READ_ERROR, true,
+     "Cause: UPLOAD at 0x08000800: LIBUSB_ERROR_TIMEOUT."},
     {"ErrorStatusAfterVerifyRead", {FaultType::ErrorStatus, Request::Upload, 5, vboard::errUNKNOWN},
-     STM32_RESULT_READ_ERROR, true},
+     STM32_RESULT_READ_ERROR, true, "Cause: UPLOAD at 0x08001000: board answered dfuERROR, errUNKNOWN."},
     {"MassEraseErrorVerdict", {FaultType::ErrorStatus, Request::MassErase, 0, vboard::errERASE},
-     STM32_RESULT_ERASE_ERROR, false, 64},
-    {"MassEraseStall", {FaultType::Stall, Request::MassErase, 0}, STM32_RESULT_ERASE_ERROR, false, 64},
+     STM32_RESULT_ERASE_ERROR, false, "Cause: MASS_ERASE: board answered dfuERROR, errERASE.", 64},
+    {"MassEraseStall", {FaultType::Stall, Request::MassErase, 0}, STM32_RESULT_ERASE_ERROR, false,
+     "Cause: MASS_ERASE: LIBUSB_ERROR_PIPE.", 64},
 };
 
 class UploadFault : public BoardTest, public ::testing::WithParamInterface<FaultCase> {};
@@ -65,6 +80,8 @@ TEST_P(UploadFault, GivesItsResultAndClosingLineAndStartsNothing) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "Error while flashing STM32.");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Error while reading flash memory."), c.verifyReadLine ? 1 : 0);
+    ASSERT_GE(lines.size(), c.verifyReadLine ? 3u : 2u);
+    EXPECT_EQ(lines[lines.size() - (c.verifyReadLine ? 3 : 2)], c.cause) << "the failed step names its cause";
     for (const auto& line : lines) EXPECT_EQ(line.find("<unterminated>"), std::string::npos) << line;
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "OK."), 0);
     EXPECT_EQ(ctx->logLineLength, 0);
@@ -92,7 +109,9 @@ TEST_F(CommandFaultTest, EraseFailures) {
     lend(board, {});
     board.injectFault({FaultType::ErrorStatus, Request::ErasePage, 0, vboard::errERASE});
     EXPECT_EQ(command(board, STM32_CMD_ERASE, 0x4000, 0x4000), STM32_RESULT_ERASE_ERROR);
-    EXPECT_EQ(transcript(), (std::vector<std::string>{"Erasing pages.", "Error while erasing STM32 flash."}));
+    EXPECT_EQ(transcript(), (std::vector<std::string>{"Erasing pages.",
+                                                      "Cause: ERASE at 0x08004000: board answered dfuERROR, errERASE.",
+                                                      "Error while erasing STM32 flash."}));
 
     // A range inside a sector reads the rest of it back first; a failed read
     // erases nothing.
@@ -119,7 +138,45 @@ TEST_F(CommandFaultTest, FailedJumpAddressReadFallsBackToTheImagesVector) {
     board.injectFault({FaultType::Stall, Request::Upload, 0}); // the jump-address block
     EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 0x800), STM32_RESULT_OK);
     EXPECT_TRUE(board.hasLeft());
-    EXPECT_EQ(board.leaveAddress(), 0x08000801u);
+    EXPECT_EQ(board.leaveAddress(), 0x08000800u) << "the image's own table";
+}
+
+// A read-protected ROM answers errVENDOR to uploads, erases and writes; the
+// fault here gives exactly that answer where the ROM would.
+TEST_F(CommandFaultTest, ReadProtectionIsNamedWithItsOwnResult) {
+    const std::string hint = "The board's flash is read-protected: it cannot be read, erased or written. "
+                             "Removing the protection erases the whole flash: stm32cmd --unprotect --force";
+    auto& board = addBoard(Profile::F1);
+    lend(board, {});
+    board.injectFault({FaultType::ErrorStatus, Request::Upload, 0, vboard::errVENDOR});
+    EXPECT_EQ(command(board, STM32_CMD_DOWNLOAD, 0, 4096), STM32_RESULT_READ_PROTECTED);
+    EXPECT_EQ(transcript(), (std::vector<std::string>{"Address: 0x08000000", "Size: 4096", "Reading flash.", hint,
+                                                      "Error while reading STM32 flash."}));
+
+    log.clear();
+    board.injectFault({FaultType::ErrorStatus, Request::ErasePage, 0, vboard::errVENDOR});
+    EXPECT_EQ(command(board, STM32_CMD_ERASE, 0x800, 0x800), STM32_RESULT_READ_PROTECTED);
+    EXPECT_EQ(transcript(), (std::vector<std::string>{"Erasing pages.", hint, "Error while erasing STM32 flash."}));
+
+    log.clear();
+    lend(board, withVector(patternBytes(2048, 81), 0x08000101));
+    board.injectFault({FaultType::ErrorStatus, Request::DataBlock, 0, vboard::errVENDOR});
+    EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 0), STM32_RESULT_READ_PROTECTED);
+    EXPECT_EQ(transcript(), (std::vector<std::string>{"Reading flash.", "Erasing pages..", "Writing pages.", hint,
+                                                      "Error while flashing STM32."}));
+    EXPECT_FALSE(board.hasLeft());
+}
+
+TEST_F(CommandFaultTest, AnAddressTheBoardRefusesInsideItsLayoutIsNamed) {
+    auto& board = addBoard(Profile::F1);
+    lend(board, {});
+    board.injectFault({FaultType::ErrorStatus, Request::Upload, 2, vboard::errTARGET});
+    EXPECT_EQ(command(board, STM32_CMD_DOWNLOAD, 0x1000, 5 * 2048), STM32_RESULT_READ_ERROR);
+    auto lines = transcript();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2],
+              "The board refused address 0x08002000: its real flash may be smaller than its layout says.");
+    EXPECT_EQ(lines.back(), "Error while reading STM32 flash.");
 }
 
 TEST_F(CommandFaultTest, UnpluggedTargetIsNotFound) {

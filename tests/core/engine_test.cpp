@@ -18,7 +18,7 @@ class UploadTest : public BoardTest {};
 TEST_F(UploadTest, OneKilobyteAtOffset0x400MatchesTheDocumentedSequence) {
     auto& board = addBoard(Profile::F1);
     board.fillFlashPattern(1);
-    board.write(kFlash + 4, {0x01, 0x02, 0x00, 0x08});
+    board.write(kFlash, coretest::vectorTable(0x08000201));
     auto before = board.flash();
     auto bytes = patternBytes(1024, 2);
     lend(board, bytes);
@@ -37,7 +37,7 @@ TEST_F(UploadTest, OneKilobyteAtOffset0x400MatchesTheDocumentedSequence) {
     EXPECT_TRUE(std::equal(after.begin(), after.begin() + 0x400, before.begin()));
     EXPECT_TRUE(std::equal(after.begin() + 0x800, after.end(), before.begin() + 0x800));
     EXPECT_TRUE(board.hasLeft());
-    EXPECT_EQ(board.leaveAddress(), wordAt(before, 4)) << "started through the resident reset vector";
+    EXPECT_EQ(board.leaveAddress(), kFlash) << "started through the resident vector table";
 }
 
 TEST_F(UploadTest, HalfTheFlashAtOffsetZeroUsesOneMassErase) {
@@ -57,7 +57,7 @@ TEST_F(UploadTest, HalfTheFlashAtOffsetZeroUsesOneMassErase) {
         << "the tail is carried over the mass erase";
     EXPECT_EQ(transcript(), (Lines{"Reading flash.", "Erasing pages.", "Writing pages." + std::string(26, '.'),
                                    "Verifying.", "OK."}));
-    EXPECT_EQ(board.leaveAddress(), wordAt(bytes, 4));
+    EXPECT_EQ(board.leaveAddress(), kFlash);
 }
 
 TEST_F(UploadTest, OneByteLessThanHalfIsBlockMode) {
@@ -113,8 +113,8 @@ TEST_F(UploadTest, OffsetFourStartsThroughTheImagesOwnVector) {
     EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 4), STM32_RESULT_OK);
     EXPECT_EQ(board.count(Request::MassErase), 0u);
     EXPECT_EQ(board.count(Request::ErasePage), 1u);
-    EXPECT_EQ(board.count(Request::Upload), 2u) << "no jump-address read below offset 8";
-    EXPECT_EQ(board.leaveAddress(), wordAt(bytes, 4));
+    EXPECT_EQ(board.count(Request::Upload), 2u) << "no read of the resident table below offset 8";
+    EXPECT_EQ(board.leaveAddress(), kFlash + 4) << "the image's own table";
 }
 
 TEST_F(UploadTest, OffsetEightOverErasedFlashUsesTheImagesVector) {
@@ -122,7 +122,7 @@ TEST_F(UploadTest, OffsetEightOverErasedFlashUsesTheImagesVector) {
     auto bytes = withVector(patternBytes(100, 11), 0x08000401);
     lend(board, bytes);
     EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 8), STM32_RESULT_OK);
-    EXPECT_EQ(board.leaveAddress(), wordAt(bytes, 4));
+    EXPECT_EQ(board.leaveAddress(), kFlash + 8) << "the image's own table";
 }
 
 TEST_F(UploadTest, OffsetEightOverAProgramUsesTheResidentVector) {
@@ -131,7 +131,67 @@ TEST_F(UploadTest, OffsetEightOverAProgramUsesTheResidentVector) {
     auto bytes = patternBytes(100, 12);
     lend(board, bytes);
     EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 8), STM32_RESULT_OK);
-    EXPECT_EQ(board.leaveAddress(), 0x08000135u);
+    EXPECT_EQ(board.leaveAddress(), kFlash);
+}
+
+TEST_F(UploadTest, AnImageThatCannotStartIsWrittenButNotStarted) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> head; // the image's first bytes
+        const char* why;
+    };
+    const Case cases[] = {
+        {"elf file", {0x7F, 'E', 'L', 'F', 0x01, 0x01, 0x01, 0x00}, "stack pointer 0x464C457F"},
+        {"hex text", {':', '1', '0', '0', '0', '0', '0', '0'}, "stack pointer 0x3030313A"},
+        {"even handler", coretest::vectorTable(0x08000200), "reset handler 0x08000200"},
+        {"handler outside flash", coretest::vectorTable(0x00000101), "reset handler 0x00000101"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        bus = std::make_unique<vboard::Bus>();
+        log.clear();
+        auto& board = addBoard(Profile::F1);
+        auto bytes = patternBytes(3000, 19);
+        std::copy(c.head.begin(), c.head.end(), bytes.begin());
+        lend(board, bytes);
+        EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 0), STM32_RESULT_OK) << "written and verified";
+        EXPECT_EQ(board.read(kFlash, bytes.size()), bytes);
+        EXPECT_FALSE(board.hasLeft());
+        EXPECT_EQ(board.count(Request::Leave), 0u);
+        auto lines = transcript();
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines.back(), "OK.");
+        const std::string& note = lines[lines.size() - 2];
+        EXPECT_EQ(note.rfind("The program was not started: ", 0), 0u) << note;
+        EXPECT_NE(note.find(c.why), std::string::npos) << note;
+        EXPECT_NE(note.find("a reset starts whatever is in flash"), std::string::npos) << note;
+    }
+}
+
+TEST_F(UploadTest, NoStartFlagLeavesTheBoardInDfuMode) {
+    auto& board = addBoard(Profile::F1);
+    auto bytes = withVector(patternBytes(5000, 20), 0x08000101);
+    lend(board, bytes);
+    stm32SetUploadFlags(ctx, STM32_UPLOAD_NO_START);
+    board.resetCounters();
+    EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 0), STM32_RESULT_OK);
+    EXPECT_EQ(board.read(kFlash, bytes.size()), bytes);
+    EXPECT_FALSE(board.hasLeft());
+    EXPECT_EQ(board.count(Request::Leave), 0u);
+    EXPECT_EQ(board.count(Request::SetAddress), 3u) << "read-back, write and verify; none for a start";
+    EXPECT_EQ(transcript(), (Lines{"Reading flash.", "Erasing pages..", "Writing pages..", "Verifying.",
+                                   "The program was not started, as asked: the board stays in DFU mode.", "OK."}));
+}
+
+TEST_F(UploadTest, ThreeBlocksWithoutAnyClearStatus) {
+    auto& board = addBoard(Profile::F1);
+    lend(board, withVector(patternBytes(3 * 2048, 21), 0x08000101));
+    board.resetCounters();
+    EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 0), STM32_RESULT_OK);
+    EXPECT_EQ(board.count(Request::ClrStatus), 0u) << "nothing here goes through dfuERROR";
+    EXPECT_EQ(board.count(Request::SetAddress), 4u);
+    EXPECT_TRUE(board.hasLeft());
+    EXPECT_EQ(board.leaveAddress(), kFlash);
 }
 
 TEST_F(UploadTest, OptionAreaNearTheEndOfFlashOnBothBoards) {
@@ -141,7 +201,7 @@ TEST_F(UploadTest, OptionAreaNearTheEndOfFlashOnBothBoards) {
         log.clear();
         auto& board = addBoard(profile);
         board.fillFlashPattern(13);
-        board.write(kFlash + 4, {0x01, 0x05, 0x00, 0x08});
+        board.write(kFlash, coretest::vectorTable(0x08000501));
         auto before = board.flash();
         auto bytes = patternBytes(0x400, 14);
         uint32_t offset = board.flashSize() - 0x400;
@@ -151,7 +211,7 @@ TEST_F(UploadTest, OptionAreaNearTheEndOfFlashOnBothBoards) {
         EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), after.begin() + offset));
         EXPECT_TRUE(std::equal(after.begin(), after.begin() + offset, before.begin()));
         EXPECT_EQ(board.count(Request::ErasePage), 1u) << "only the last page is erased";
-        EXPECT_EQ(board.leaveAddress(), wordAt(before, 4));
+        EXPECT_EQ(board.leaveAddress(), kFlash);
     }
 }
 
@@ -191,7 +251,8 @@ TEST_F(UploadTest, EmptyImageIsRefused) {
     auto& board = addBoard(Profile::F1);
     lend(board, {});
     board.resetCounters();
-    EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 0), STM32_RESULT_INVALID_OFFSET);
+    EXPECT_EQ(command(board, STM32_CMD_UPLOAD, 0), STM32_RESULT_EMPTY_IMAGE);
+    EXPECT_EQ(transcript(), (Lines{"Image is empty.", "Error while flashing STM32."}));
     EXPECT_EQ(classRequests(board), 0u);
     EXPECT_FALSE(board.hasLeft());
 }

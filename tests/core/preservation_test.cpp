@@ -45,7 +45,7 @@ public:
 void checkUploadPreserves(PreservationTest& test, vboard::Board& board, const Placement& p, uint32_t seed) {
     SCOPED_TRACE("offset " + std::to_string(p.offset) + " length " + std::to_string(p.length));
     board.fillFlashPattern(seed);
-    board.write(board.flashStart() + 4, {0x01, 0x01, 0x00, 0x08});
+    board.write(board.flashStart(), coretest::vectorTable(0x08000101));
     board.resetCounters();
     auto before = board.flash();
     auto bytes = withVector(patternBytes(p.length, seed + 1), 0x08000101);

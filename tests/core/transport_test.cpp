@@ -5,6 +5,7 @@
 #include "board_fixture.h"
 #include "flash_ops.h"
 #include "layout.h"
+#include "session.h"
 
 namespace {
 
@@ -158,10 +159,10 @@ TEST_F(TransportTest, ErrorVerdictAfterACommandIsAFailure) {
     EXPECT_EQ(board.status(), vboard::errTARGET);
     EXPECT_EQ(dfuSetAddress(t.handle(), 0x08000000), 0) << "the next sequence recovers";
     board.injectFault({FaultType::ErrorStatus, Request::ErasePage, 0, vboard::errERASE});
-    EXPECT_EQ(erasePages(nullptr, t.handle(), 1, 0x08000000, 2048), -1);
+    EXPECT_EQ(erasePages(t.handle(), 1, 0x08000000, 2048), -1);
     board.injectFault({FaultType::ErrorStatus, Request::DataBlock, 0, vboard::errVERIFY});
     std::vector<uint8_t> block(2048, 0x00);
-    EXPECT_EQ(writePages(nullptr, t.handle(), 1, 0x08000000, 2048, block.data()), -1);
+    EXPECT_EQ(writeBlocks(t.handle(), 1, 0x08000000, 2048, block.data()), -1);
 }
 
 TEST_F(TransportTest, StuckBusyBoardIsGivenUpAfterTheBound) {
@@ -174,6 +175,71 @@ TEST_F(TransportTest, StuckBusyBoardIsGivenUpAfterTheBound) {
     auto took = std::chrono::steady_clock::now() - started;
     EXPECT_GE(took, std::chrono::milliseconds(350));
     EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+TEST_F(TransportTest, PollsWaitTheAnnouncedTimeBeforeAskingAgain) {
+    vboard::BoardOptions options;
+    options.timeScale = 1.0; // the F1 ROM announces 40 ms for a page erase
+    auto& board = bus->addBoard(options);
+    OpenTarget t(board);
+    ASSERT_TRUE(t.ok());
+    board.resetCounters();
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(erasePages(t.handle(), 1, 0x08000000, 2048), 0);
+    auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(took, std::chrono::milliseconds(40)) << "the first reply's bwPollTimeout is waited";
+    // A host that polls at once sends dozens of requests during a 40 ms erase.
+    EXPECT_LE(board.count(Request::GetStatus), 4u);
+}
+
+TEST_F(TransportTest, AHeldStatusRequestThatTimesOutReadsAsStillBusy) {
+    auto& board = addBoard(Profile::F1);
+    OpenTarget t(board);
+    ASSERT_TRUE(t.ok());
+    stm32::setControlTimeout(100);
+    stm32::setHeldStatusTimeout(std::chrono::milliseconds(300));
+    stm32::setBusyWaitLimit(std::chrono::milliseconds(3000));
+    // The status that gives the erase's verdict never answers; the next one does.
+    board.injectFault({FaultType::Timeout, Request::GetStatus, 2});
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(erasePages(t.handle(), 1, 0x08000000, 2048), 0);
+    auto took = std::chrono::steady_clock::now() - started;
+    stm32::setHeldStatusTimeout(std::chrono::milliseconds(40000));
+    EXPECT_GE(took, std::chrono::milliseconds(280)) << "held requests get the long timeout, not the control one";
+    EXPECT_LT(took, std::chrono::milliseconds(2500));
+}
+
+TEST_F(TransportTest, StuckBusyEraseIsClearedTwiceThenGivenUp) {
+    auto& board = addBoard(Profile::F1);
+    OpenTarget t(board);
+    ASSERT_TRUE(t.ok());
+    stm32::setStuckBusyThreshold(std::chrono::milliseconds(100));
+    stm32::setBusyWaitLimit(std::chrono::milliseconds(5000));
+    board.injectFault({FaultType::StayBusy, Request::ErasePage});
+    board.resetCounters();
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(erasePages(t.handle(), 1, 0x08000000, 2048), -1);
+    auto took = std::chrono::steady_clock::now() - started;
+    stm32::setStuckBusyThreshold(std::chrono::milliseconds(15000));
+    EXPECT_EQ(board.count(Request::ClrStatus), 2u);
+    EXPECT_LT(took, std::chrono::milliseconds(2000)) << "recovery starts at the threshold, not the bound";
+    EXPECT_EQ(stm32::Session::current().failure().request, std::string("ERASE"));
+}
+
+TEST_F(TransportTest, ReadingLeavesUploadAndDownloadStatesWithAbortOnly) {
+    auto& board = addBoard(Profile::F1);
+    board.fillFlashPattern(5);
+    OpenTarget t(board);
+    ASSERT_TRUE(t.ok());
+    std::vector<uint8_t> buffer(3 * 2048);
+    for (int round = 0; round < 2; ++round) { // the second starts in dfuUPLOAD-IDLE
+        board.resetCounters();
+        EXPECT_EQ(readBlocks(t.handle(), 3, 0x08000000, 2048, buffer.data()), 0);
+        EXPECT_EQ(board.count(Request::ClrStatus), 0u);
+        EXPECT_EQ(board.count(Request::Abort), round == 0 ? 1u : 2u);
+        EXPECT_EQ(classRequests(board), round == 0 ? 13u : 15u);
+    }
+    EXPECT_EQ(buffer, board.read(0x08000000, 3 * 2048));
 }
 
 TEST_F(TransportTest, EnsureIdleClearsAnErrorWithOneClearStatus) {
@@ -200,13 +266,13 @@ TEST_F(TransportTest, ReadRunSetsTheAddressOnceAndNumbersBlocksFromTwo) {
     ASSERT_TRUE(t.ok());
     board.resetCounters();
     std::vector<uint8_t> buffer(3 * 2048);
-    EXPECT_EQ(readPages(t.handle(), 3, 0x08000000, 2048, buffer.data()), 0);
+    EXPECT_EQ(readBlocks(t.handle(), 3, 0x08000000, 2048, buffer.data()), 0);
     EXPECT_EQ(buffer, board.read(0x08000000, 3 * 2048));
     EXPECT_EQ(board.count(Request::SetAddress), 1u);
     EXPECT_EQ(board.count(Request::Upload), 3u);
 
     board.resetCounters();
-    EXPECT_EQ(readPages(t.handle(), 0, 0x08000000, 2048, buffer.data()), 0);
+    EXPECT_EQ(readBlocks(t.handle(), 0, 0x08000000, 2048, buffer.data()), 0);
     EXPECT_EQ(board.count(Request::SetAddress), 1u);
     EXPECT_EQ(board.count(Request::Upload), 0u);
 }
@@ -218,7 +284,7 @@ TEST_F(TransportTest, ShortUploadReturnsItsLengthAndKeepsTheFirstBlock) {
     ASSERT_TRUE(t.ok());
     board.injectFault({FaultType::ShortReply, Request::Upload, 1});
     std::vector<uint8_t> buffer(3 * 2048, 0xAA);
-    EXPECT_EQ(readPages(t.handle(), 3, 0x08000000, 2048, buffer.data()), 1024);
+    EXPECT_EQ(readBlocks(t.handle(), 3, 0x08000000, 2048, buffer.data()), 1024);
     auto first = board.read(0x08000000, 2048);
     EXPECT_TRUE(std::equal(first.begin(), first.end(), buffer.begin()));
     EXPECT_EQ(buffer[2 * 2048], 0xAA) << "blocks after the short one stay unchanged";
@@ -247,7 +313,7 @@ TEST_F(TransportTest, WriteSkipsErasedBlocksButKeepsTheNumbering) {
     data[10] = 0x01;             // block 0: sent trimmed to 16 bytes
     data[2 * 2048 + 5] = 0x02;   // block 2: must land at +4096
     board.resetCounters();
-    EXPECT_EQ(writePages(nullptr, t.handle(), 3, 0x08000000, 2048, data.data()), 0);
+    EXPECT_EQ(writeBlocks(t.handle(), 3, 0x08000000, 2048, data.data()), 0);
     EXPECT_EQ(board.count(Request::DataBlock), 2u);
     EXPECT_EQ(board.counters().bytesDownloaded, 16u + 8u);
     EXPECT_EQ(board.read(0x08000000, 3 * 2048), data);

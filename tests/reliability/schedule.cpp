@@ -602,16 +602,22 @@ Outcome runSchedule(const Schedule& s, const Bounds& bounds) {
                                run.result == 0 ? end : pages.second, "upload");
         check.require(!board.hasLeft() || run.result == 0, "program started after a failed upload");
         if (run.result == 0 && !outcome.faultFired) {
-            // The resident program's reset vector when the image sits behind
-            // it, else the image's own (bytes 4-7 of the image buffer). The
-            // board refuses an address outside its memory and stays.
+            // The leave points the board at a vector table: the resident
+            // program's at flash start when the image sits behind one, else
+            // the image's own. A table no program could have is not started.
             const uint32_t resident = littleEndianWord(before.data() + 4);
             const bool useResident = s.offset >= 8 && resident != 0xFFFFFFFF;
-            const uint32_t jump = useResident ? resident : littleEndianWord(image.data() + 4);
-            const bool inFlash = jump >= board.flashStart() && jump - board.flashStart() < g.flashSize;
-            if (inFlash) {
-                check.require(board.hasLeft() && board.leaveAddress() == jump,
-                              "upload succeeded but the program was not started at its reset vector");
+            const uint8_t* table = useResident ? before.data() : image.data();
+            const uint32_t stack = littleEndianWord(table);
+            const uint32_t reset = littleEndianWord(table + 4);
+            const uint32_t base = board.flashStart() + (useResident ? 0 : s.offset);
+            const bool startable = stack >= 0x10000000 && stack <= 0x3FFFFFFF && stack % 4 == 0 && reset % 2 == 1 &&
+                                   reset >= board.flashStart() && reset - board.flashStart() < g.flashSize;
+            if (startable) {
+                check.require(board.hasLeft() && board.leaveAddress() == base,
+                              "upload succeeded but the program was not started at its vector table");
+            } else {
+                check.require(!board.hasLeft(), "a program without a plausible vector table was started");
             }
         }
         break;

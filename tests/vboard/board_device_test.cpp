@@ -166,7 +166,8 @@ TEST(StateMachine, RequestsTheStateDoesNotAllowStallIntoErrStalledPkt) {
     EXPECT_EQ(f1.clrStatus().completion, Completion::Done);
     EXPECT_EQ(f1.getStatus().state, dfuIDLE);
 
-    // Leave from dfuIDLE, upload from dfuDNLOAD-IDLE, DETACH in DFU mode.
+    // Leave from dfuUPLOAD-IDLE, upload from dfuDNLOAD-IDLE, DETACH in DFU mode.
+    ASSERT_EQ(f1.upload(2, 2048).actualLength, 2048u);
     EXPECT_EQ(f1.dnload(2, {}).completion, Completion::Stall);
     f1.clrStatus();
     ASSERT_EQ(f1.setAddress(0x08000000).status, OK);
@@ -220,30 +221,50 @@ TEST(StateMachine, LeaveRecordsTheAddressPointerAndDropsOffTheBus) {
 }
 
 TEST(Timing, BusyLastsTheTrueEraseTimeAndStatusReportsTheTimeLeft) {
-    Driver f4(Profile::F4, 1.0);
-    ASSERT_EQ(f4.dnload(0, Driver::command(0x41, 0x08000000)).completion, Completion::Done);
-    Driver::Status first = f4.getStatus();
+    Driver h7(Profile::H7, 1.0);
+    ASSERT_EQ(h7.dnload(0, Driver::command(0x41, 0x08000000)).completion, Completion::Done);
+    Driver::Status first = h7.getStatus();
     EXPECT_EQ(first.state, dfuDNBUSY);
-    EXPECT_EQ(first.pollMs, 100u); // what the F4 ROM reports
-    f4.advanceMs(100);
-    Driver::Status again = f4.getStatus();
+    EXPECT_EQ(first.pollMs, 100u); // what the H7 ROM reports
+    h7.advanceMs(100);
+    Driver::Status again = h7.getStatus();
     EXPECT_EQ(again.state, dfuDNBUSY);
-    EXPECT_EQ(again.pollMs, 400u); // 16 KB sector: 0.5 s in all
-    f4.advanceMs(399);
-    EXPECT_EQ(f4.getStatus().state, dfuDNBUSY);
-    f4.advanceMs(1);
-    EXPECT_EQ(f4.getStatus().state, dfuDNLOAD_IDLE);
-    Counters counters = f4.board().counters();
-    EXPECT_EQ(counters.busyMicroseconds, 500000u);
-    EXPECT_EQ(counters.pollTimeoutMilliseconds, 100u + 400u + 1u);
+    EXPECT_EQ(again.pollMs, 1900u); // 128 KB sector: 2 s in all
+    h7.advanceMs(1899);
+    EXPECT_EQ(h7.getStatus().state, dfuDNBUSY);
+    h7.advanceMs(1);
+    EXPECT_EQ(h7.getStatus().state, dfuDNLOAD_IDLE);
+    Counters counters = h7.board().counters();
+    EXPECT_EQ(counters.busyMicroseconds, 2000000u);
+    EXPECT_EQ(counters.pollTimeoutMilliseconds, 100u + 1900u + 1u);
+    EXPECT_EQ(counters.heldRequests, 0u);
+}
 
-    // 128 KB sectors take 2.6 s.
+TEST(Timing, HoldingRomsAnswerTheSecondStatusWhenTheEraseIsOver) {
+    Driver f4(Profile::F4, 1.0);
     ASSERT_EQ(f4.dnload(0, Driver::command(0x41, 0x08020000)).completion, Completion::Done);
+    EXPECT_EQ(f4.getStatus().pollMs, 100u); // announced; a 128 KB sector takes 2.6 s
+    f4.advanceMs(100);
+    ControlResult held = f4.request(0xA1, 3, 0, {}, 6);
+    ASSERT_EQ(held.data.size(), 6u);
+    EXPECT_EQ(held.data[4], dfuDNLOAD_IDLE);
+    EXPECT_EQ(held.releaseAtUs, 1000000u + 2600000u); // the test clock started at 1 s
+    // Discarded by the host before that time: the next request waits too.
+    f4.advanceMs(1000);
+    ControlResult next = f4.request(0xA1, 5, 0, {}, 1);
+    EXPECT_EQ(next.releaseAtUs, 1000000u + 2600000u);
+    f4.advanceMs(1500);
+    EXPECT_EQ(f4.request(0xA1, 5, 0, {}, 1).releaseAtUs, 0u);
+    EXPECT_EQ(f4.board().counters().heldRequests, 2u);
+    EXPECT_EQ(f4.board().counters().heldMicroseconds, 2500000u + 1500000u);
+
+    // A request other than a status poll is served after the operation, not stalled.
+    ASSERT_EQ(f4.dnload(0, Driver::command(0x41, 0x08000000)).completion, Completion::Done);
     f4.getStatus();
-    f4.advanceMs(2599);
-    EXPECT_EQ(f4.getStatus().state, dfuDNBUSY);
-    f4.advanceMs(1);
-    EXPECT_EQ(f4.getStatus().state, dfuDNLOAD_IDLE);
+    ControlResult abort = f4.abort();
+    EXPECT_EQ(abort.completion, Completion::Done);
+    EXPECT_GT(abort.releaseAtUs, 0u);
+    EXPECT_EQ(f4.getStatus().state, dfuIDLE);
 }
 
 TEST(Timing, TimeScaleShrinksPollTimeoutsAndBusyTimes) {

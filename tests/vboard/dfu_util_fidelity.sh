@@ -13,8 +13,8 @@ command -v dfu-util >/dev/null || { echo "FAIL: dfu-util is not installed"; exit
 
 # Listing: every alternate setting of both boards, the foreign device ignored.
 "$host" --foreign --board f4 --board f1 -- dfu-util -l > list.txt 2>&1 || fail "dfu-util -l exited $?"
-for name in "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg" "@Option Bytes  /0x1FFFC000/01*016 g" \
-            "@OTP Memory /0x1FFF7800/01*512 g,01*016 g" "@Device Feature/0xFFFF0000/01*004 g" \
+for name in "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg" "@Option Bytes  /0x1FFFC000/01*016 e" \
+            "@OTP Memory /0x1FFF7800/01*512 e,01*016 e" "@Device Feature/0xFFFF0000/01*004 e" \
             "@Internal Flash  /0x08000000/128*002Kg" "@Option Bytes  /0x1FFFF800/01*016 g"; do
   grep -qF "name=\"$name\"" list.txt || fail "dfu-util -l does not show $name"
 done

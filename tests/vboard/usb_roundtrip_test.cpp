@@ -71,7 +71,9 @@ TEST(UsbDescriptors, F1ConfigurationCarriesDfuAltSettingsAndFunctionalDescriptor
     Handle handle(raw);
     EXPECT_EQ(stringDescriptor(raw, interface.altsetting[0].iInterface), "@Internal Flash  /0x08000000/128*002Kg");
     EXPECT_EQ(stringDescriptor(raw, interface.altsetting[1].iInterface), "@Option Bytes  /0x1FFFF800/01*016 g");
-    EXPECT_EQ(stringDescriptor(raw, 2), "STM32  BOOTLOADER");
+    // As the F105/F107 ROM dump shows.
+    EXPECT_EQ(stringDescriptor(raw, 2), "STM32 0x418 DFU Bootloader");
+    EXPECT_EQ(stringDescriptor(raw, 3), "STM32");
 }
 
 TEST(UsbDfuSe, SetAddressDownloadUploadRoundTrip) {

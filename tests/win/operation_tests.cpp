@@ -31,7 +31,11 @@ protected:
 };
 
 TEST_F(Uploads, BinaryWithoutOptionsLandsAtFlashStart) {
-    const auto image = patternBytes(5000, 11);
+    auto image = patternBytes(5000, 11);
+    // A vector table a program could have (stack in SRAM, odd reset handler
+    // in flash), so that the new program is started.
+    const uint8_t table[8] = {0x00, 0x50, 0x00, 0x20, 0x01, 0x01, 0x00, 0x08};
+    std::copy(table, table + 8, image.begin());
     ASSERT_EQ(load(folder.write("fw.bin", image)), 0);
     uploadAndWait();
     EXPECT_EQ(board->read(kFlashStart, 5000), image);
