@@ -12,6 +12,7 @@ set(STM32WINCONTROLLER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/controller_upload.cpp
   ${CMAKE_CURRENT_LIST_DIR}/controller_download.cpp
   ${CMAKE_CURRENT_LIST_DIR}/controller_settings.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/controller_trace.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings_memory.cpp
   ${CMAKE_CURRENT_LIST_DIR}/text.cpp
 )

@@ -56,6 +56,9 @@ struct FlashController {
     std::thread watchThread;
     std::thread uploadThread;
 
+    // ---- debug trace (controller_trace.cpp): an open FILE*, or null
+    void* traceFile = nullptr;
+
     // ---- output (controller_output.cpp)
     StatusSink statusSink = nullptr;
     void* statusUserData = nullptr;

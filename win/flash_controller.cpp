@@ -13,6 +13,7 @@ FlashController* createFlashController(SettingsStore* settings) {
 void destroyFlashController(FlashController* controller) {
     if (controller == nullptr) return;
     controller::stopThreads(controller);
+    stopTrace(controller);
     delete controller;
 }
 

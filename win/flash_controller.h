@@ -85,6 +85,15 @@ void chooseTarget(FlashController* controller, int32_t position);
 void recordTargets(FlashController* controller, std::vector<int32_t> indices, int32_t chosen,
                    const TargetGeometry& geometry);
 
+// ---- debug trace: the core's trace lines appended to a file
+// true when the STM32_DEBUG variable's value (may be null) is "1" or the
+// stored "Trace" value is non-zero.
+bool traceWanted(FlashController* controller, const char* debugVariable);
+// Appends the trace to the file at path from now on; false when it cannot be opened.
+bool startTrace(FlashController* controller, const NativeString& path);
+// Ends the trace and closes the file (also done by destroyFlashController).
+void stopTrace(FlashController* controller);
+
 // ---- option area (see the Preferences dialog)
 int32_t optionOffset(FlashController* controller);
 int32_t optionSize(FlashController* controller);

@@ -16,6 +16,8 @@
 constexpr const char* kOptionsInUseValue = "OptionsInUse";
 constexpr const char* kOptionsOffsetValue = "OptionsOffset";
 constexpr const char* kOptionsSizeValue = "OptionsSize";
+// Non-zero: write the debug trace (see startTrace).
+constexpr const char* kTraceValue = "Trace";
 
 class SettingsStore {
 public:

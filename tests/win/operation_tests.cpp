@@ -281,3 +281,51 @@ TEST_F(ControllerOnBus, FileNamedAtStartWithoutTargetIsNotUploaded) {
 }
 
 } // namespace
+
+namespace {
+
+std::vector<std::string> textLines(const std::vector<uint8_t>& bytes) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (uint8_t byte : bytes) {
+        if (byte == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else if (byte != '\r') {
+            line += static_cast<char>(byte);
+        }
+    }
+    return lines;
+}
+
+TEST_F(ControllerOnBus, TraceIsAskedForByTheVariableOrTheStoredValue) {
+    EXPECT_FALSE(traceWanted(controller, nullptr));
+    EXPECT_FALSE(traceWanted(controller, "0"));
+    EXPECT_FALSE(traceWanted(controller, "yes"));
+    EXPECT_TRUE(traceWanted(controller, "1"));
+    store.writeNumber("Trace", 1);
+    EXPECT_TRUE(traceWanted(controller, nullptr));
+    store.writeNumber("Trace", 0);
+    EXPECT_FALSE(traceWanted(controller, nullptr));
+}
+
+TEST_F(ControllerOnBus, TraceFileHoldsTheRequestsUntilStopped) {
+    EXPECT_FALSE(startTrace(controller, nativeFromUtf8(folder.file("no/such/folder/trace.txt"))));
+    const std::string path = folder.file("trace.txt");
+    ASSERT_TRUE(startTrace(controller, nativeFromUtf8(path)));
+    addBoard();
+    startWatchAndWaitFor(kF1Status);
+    ASSERT_EQ(downloadFromTarget(controller), 0);
+    stopTrace(controller);
+
+    const std::vector<std::string> lines = textLines(readFile(path));
+    EXPECT_GT(lines.size(), 10u); // a whole-flash read is many requests
+    for (const std::string& line : lines) EXPECT_EQ(line.rfind("stm32 ", 0), 0u) << line;
+
+    // Stopped: a further operation adds nothing.
+    const size_t traced = readFile(path).size();
+    ASSERT_EQ(downloadFromTarget(controller), 0);
+    EXPECT_EQ(readFile(path).size(), traced);
+}
+
+} // namespace
