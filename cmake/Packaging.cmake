@@ -1,10 +1,15 @@
 # Install rules and CPack settings for the programs defined elsewhere.
-# Linux: stm32cmd, its man page, the udev rule and the virtual board program,
-# packed as a .deb. Windows (cross build): stm32cmd.exe, the GUI and a README,
-# packed as a flat .zip.
+# Linux: two Debian packages of one source, as Debian would ship them:
+#   stm32cmd      the flasher: stm32cmd, its man page and the udev rule
+#                 (install component "flasher"; needs libusb only)
+#   stm32-vboard  the virtual board: stm32-vboard and its man page
+#                 (component "vboard"; needs umockdev)
+# Windows (cross build): stm32cmd.exe, the GUI and a README, packed as one
+# flat .zip.
 #   cmake --build build --target package        -> build/stm32cmd_<ver>_<arch>.deb
+#                                                  build/stm32-vboard_<ver>_<arch>.deb
 #   cmake --build build-win --target package    -> build-win/stm32cmd-<ver>-win64.zip
-# scripts/stages/60-package.sh makes and checks both.
+# scripts/stages/60-package.sh makes and checks them.
 #
 # The core library is static and private to these programs (no stable ABI,
 # no package config), so neither it nor stm32.h is installed.
@@ -20,26 +25,28 @@ else()
 endif()
 
 if(TARGET stm32cmd)
-  install(TARGETS stm32cmd RUNTIME DESTINATION ${STM32_INSTALL_BINDIR})
+  install(TARGETS stm32cmd RUNTIME DESTINATION ${STM32_INSTALL_BINDIR} COMPONENT flasher)
 endif()
 
 if(WIN32)
   if(TARGET TidewireSTM32Utility)
-    install(TARGETS TidewireSTM32Utility RUNTIME DESTINATION ${STM32_INSTALL_BINDIR})
+    install(TARGETS TidewireSTM32Utility RUNTIME DESTINATION ${STM32_INSTALL_BINDIR} COMPONENT flasher)
   endif()
   # Notepad of older Windows shows LF-only text as one long line.
   configure_file(${STM32_DIST_DIR}/windows/README.txt ${CMAKE_CURRENT_BINARY_DIR}/dist/README.txt
     @ONLY NEWLINE_STYLE CRLF)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/dist/README.txt DESTINATION .)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/dist/README.txt DESTINATION . COMPONENT flasher)
 else()
   if(TARGET stm32-vboard)
-    install(TARGETS stm32-vboard RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(TARGETS stm32-vboard RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT vboard)
   endif()
 
   # Debian wants compressed man pages; -n keeps the package reproducible.
   set(_pages stm32cmd.1)
+  set(_page_component_stm32cmd.1 flasher)
   if(TARGET stm32-vboard)
     list(APPEND _pages stm32-vboard.1)
+    set(_page_component_stm32-vboard.1 vboard)
   endif()
   find_program(STM32_GZIP gzip)
   set(_compressed)
@@ -57,7 +64,7 @@ else()
     else()
       set(_installed ${_source})
     endif()
-    install(FILES ${_installed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(FILES ${_installed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${_page_component_${_page}})
   endforeach()
   if(_compressed)
     add_custom_target(stm32-man-pages ALL DEPENDS ${_compressed})
@@ -67,14 +74,14 @@ else()
   # /etc/udev/rules.d); the .deb moves it to /lib/udev/rules.d, see below.
   set(STM32_UDEV_RULE ${STM32_DIST_DIR}/linux/60-stm32-dfu.rules)
   if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND EXISTS ${STM32_UDEV_RULE})
-    install(FILES ${STM32_UDEV_RULE} DESTINATION lib/udev/rules.d)
+    install(FILES ${STM32_UDEV_RULE} DESTINATION lib/udev/rules.d COMPONENT flasher)
   endif()
 endif()
 
 # --- CPack ------------------------------------------------------------------
 set(CPACK_PACKAGE_NAME stm32cmd)
-set(CPACK_PACKAGE_VENDOR "stm32cmd developers")
-set(CPACK_PACKAGE_CONTACT "stm32cmd developers <stm32cmd@localhost>")
+set(CPACK_PACKAGE_VENDOR "${PROJECT_NAME} developers")
+set(CPACK_PACKAGE_CONTACT "${PROJECT_NAME} developers <${PROJECT_NAME}@localhost>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "Flasher for STM32 boards in USB DFU mode (list, program, read, erase)")
@@ -82,16 +89,14 @@ set(CPACK_PACKAGE_DESCRIPTION
   "stm32cmd lists STM32 boards that run the system bootloader in USB DFU mode\n\
 and uploads raw binary or Intel HEX images into their internal flash with\n\
 read-back, erase, write and byte-by-byte verify, downloads flash into a file\n\
-and erases flash.")
-if(TARGET stm32-vboard)
-  string(APPEND CPACK_PACKAGE_DESCRIPTION
-    "\nstm32-vboard runs a program against emulated boards, for tests and CI.")
-endif()
+and erases flash.\n\
+Part of ${PROJECT_NAME}.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 
 if(WIN32)
+  # One zip with every component in it.
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
   set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})
@@ -101,27 +106,50 @@ elseif(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(CPACK_GENERATOR TGZ)
 else()
   set(CPACK_GENERATOR DEB)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SOURCE ${PROJECT_NAME})
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # dpkg-shlibdeps names the libraries the programs really link (libc,
-  # libstdc++, libusb, umockdev's); without it only libusb is named.
+
+  set(CPACK_DEBIAN_FLASHER_PACKAGE_NAME stm32cmd)
+  # Each package's first description line is its own summary, so the
+  # shared one (which CPack would put first in both) is left out.
+  set(CPACK_DEBIAN_FLASHER_DESCRIPTION
+    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
+  unset(CPACK_PACKAGE_DESCRIPTION_SUMMARY)
+  set(CPACK_DEBIAN_VBOARD_PACKAGE_NAME stm32-vboard)
+  set(CPACK_DEBIAN_VBOARD_PACKAGE_SECTION devel)
+  set(CPACK_DEBIAN_VBOARD_DESCRIPTION
+    "Virtual STM32 boards in USB DFU mode, for tests and CI\n\
+stm32-vboard runs a program next to emulated STM32 boards in USB DFU mode\n\
+(umockdev), so that flashing tools are tested without hardware.\n\
+Part of ${PROJECT_NAME}.")
+
+  # dpkg-shlibdeps names the libraries each program really links (libc,
+  # libstdc++, libusb; umockdev's and GLib only for stm32-vboard); without
+  # it only the one library each needs at least is named.
   find_program(STM32_DPKG_SHLIBDEPS dpkg-shlibdeps)
-  set(_depends)
+  set(_flasher_depends)
+  set(_vboard_depends)
   if(STM32_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   else()
-    list(APPEND _depends libusb-1.0-0)
+    list(APPEND _flasher_depends libusb-1.0-0)
+    list(APPEND _vboard_depends libumockdev0)
   endif()
-  if(TARGET stm32-vboard)
-    # stm32-vboard runs its command under umockdev's preload library, which
-    # is loaded at run time and so invisible to dpkg-shlibdeps.
-    list(APPEND _depends umockdev)
-  endif()
-  list(JOIN _depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
+  # stm32-vboard runs its command under umockdev's preload library, which is
+  # loaded at run time and so invisible to dpkg-shlibdeps.
+  list(APPEND _vboard_depends umockdev)
+  list(JOIN _flasher_depends ", " CPACK_DEBIAN_FLASHER_PACKAGE_DEPENDS)
+  list(JOIN _vboard_depends ", " CPACK_DEBIAN_VBOARD_PACKAGE_DEPENDS)
   # Debian packages keep their udev rules in /lib/udev/rules.d.
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackagingDebLayout.cmake)
 endif()
 
 include(CPack)
+if(TARGET stm32-vboard)
+  cpack_add_component(vboard DISPLAY_NAME "stm32-vboard")
+endif()
+cpack_add_component(flasher DISPLAY_NAME "stm32cmd")

@@ -1,11 +1,16 @@
-# CPack pre-build step for the .deb: udev rules installed under the packaging
+# CPack pre-build step for the .debs: udev rules installed under the packaging
 # prefix (/usr/lib/udev/rules.d) move to /lib/udev/rules.d, where Debian's
-# packages keep theirs.
+# packages keep theirs. Each package (component) has its own staging folder.
 set(_staging "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
-set(_prefix_lib "${_staging}${CPACK_PACKAGING_INSTALL_PREFIX}/lib")
-set(_from "${_prefix_lib}/udev/rules.d")
-set(_to "${_staging}/lib/udev/rules.d")
-if(IS_DIRECTORY "${_from}" AND NOT _from STREQUAL _to)
+file(GLOB _roots LIST_DIRECTORIES true "${_staging}/*")
+list(APPEND _roots "${_staging}")
+foreach(_root IN LISTS _roots)
+  set(_prefix_lib "${_root}${CPACK_PACKAGING_INSTALL_PREFIX}/lib")
+  set(_from "${_prefix_lib}/udev/rules.d")
+  set(_to "${_root}/lib/udev/rules.d")
+  if(NOT IS_DIRECTORY "${_from}" OR _from STREQUAL _to)
+    continue()
+  endif()
   file(GLOB _rules "${_from}/*.rules")
   file(MAKE_DIRECTORY "${_to}")
   foreach(_rule IN LISTS _rules)
@@ -19,4 +24,4 @@ if(IS_DIRECTORY "${_from}" AND NOT _from STREQUAL _to)
       file(REMOVE_RECURSE "${_dir}")
     endif()
   endforeach()
-endif()
+endforeach()

@@ -1,21 +1,42 @@
 # Shared helpers for the stage scripts.
-# run_ctest <build dir> [ctest args...]: runs ctest and records its counts.
+
+# junit_counts <ctest JUnit file>: prints "passed failed". A test skipped on
+# purpose (SKIP_RETURN_CODE, SKIP_REGULAR_EXPRESSION) or disabled counts as
+# passed, as ctest itself counts it; any other test that did not run (a
+# missing program, say) is a failure, which ctest's JUnit marks only by its
+# skip message.
+junit_counts() {
+  awk '
+    /<testcase / {
+      if (match($0, /status="[a-z]+"/)) status = substr($0, RSTART + 8, RLENGTH - 9); else status = "";
+      if (status == "run" || status == "disabled") passed++;
+      else if (status == "notrun") pending = 1;
+      else failed++;
+    }
+    pending && /<skipped message="SKIP_/ { passed++; pending = 0 }
+    pending && /<\/testcase>/ { failed++; pending = 0 }
+    END { print passed + 0, failed + 0 }
+  ' "$1"
+}
+
+# run_ctest <build dir> [ctest args...]: runs ctest and records its counts,
+# read from ctest's JUnit output, as a "passed failed" line in $STM32_RESULTS.
 run_ctest() {
   local dir="$1"; shift
-  local log; log="$(mktemp)"
+  local junit; junit="$(mktemp --suffix=.xml)"
   # Under the stages' errexit a failing ctest must still have its counts recorded.
   local rc=0
-  ctest --test-dir "$dir" --output-on-failure "$@" 2>&1 | tee "$log" || rc=${PIPESTATUS[0]}
-  local line total failed
-  line="$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)"
-  if [ -n "$line" ]; then
-    failed="$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')"
-    total="$(echo "$line" | sed -E 's/.* failed out of ([0-9]+).*/\1/')"
-    echo "$((total - failed)) $failed" >> "${STM32_RESULTS:-/dev/null}"
+  ctest --test-dir "$dir" --output-on-failure --output-junit "$junit" "$@" || rc=$?
+  local counts=""
+  [ -s "$junit" ] && counts="$(junit_counts "$junit")"
+  if [ -n "$counts" ] && [ "$counts" != "0 0" ]; then
+    echo "$counts" >> "${STM32_RESULTS:-/dev/null}"
+    # A ctest that failed with every test passing (no test matched, say) still fails.
+    [ "$rc" -ne 0 ] && [ "${counts#* }" = 0 ] && echo "0 1" >> "${STM32_RESULTS:-/dev/null}"
   elif [ "$rc" -ne 0 ]; then
     echo "0 1" >> "${STM32_RESULTS:-/dev/null}"
   fi
-  rm -f "$log"
+  rm -f "$junit"
   return "$rc"
 }
 jobs_count() { nproc 2>/dev/null || echo 2; }

@@ -1,8 +1,18 @@
-# The portable half of the Windows GUI: FlashController, its settings store
-# and text helpers. No window code, so it also builds (and is tested) on Linux.
+# The portable half of the Windows GUI: FlashController (one file per
+# concern, its state in controller_state.h), its settings store and text
+# helpers. No window code, so it also builds (and is tested) on Linux.
 find_package(Threads REQUIRED)
 set(STM32WINCONTROLLER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/flash_controller.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/controller_output.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/controller_idle.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/controller_files.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/controller_load.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/controller_watch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/controller_upload.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/controller_download.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/controller_settings.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/controller_trace.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings_memory.cpp
   ${CMAKE_CURRENT_LIST_DIR}/text.cpp
 )
@@ -11,7 +21,7 @@ if(WIN32)
 endif()
 add_library(stm32wincontroller STATIC ${STM32WINCONTROLLER_SOURCES})
 target_include_directories(stm32wincontroller PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(stm32wincontroller PUBLIC stm32core Threads::Threads)
+target_link_libraries(stm32wincontroller PUBLIC stm32frontend stm32core Threads::Threads)
 if(WIN32)
   target_link_libraries(stm32wincontroller PUBLIC advapi32)
 endif()

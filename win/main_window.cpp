@@ -9,7 +9,9 @@
 #include <shobjidl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -40,6 +42,26 @@ void appendLogText(void* userData, const NativeChar* text, int noLineBreak) {
     SendMessageW(log, EM_SETSEL, static_cast<WPARAM>(-1), -1);
     SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
     if (noLineBreak == 0) SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L"\r\n"));
+}
+
+// The debug trace lives beside the program's settings, in the user's roaming
+// profile: %APPDATA%\TidewireSTM32Utility\trace.txt. Empty when there is none.
+std::wstring traceFilePath() {
+    const wchar_t* appData = _wgetenv(L"APPDATA");
+    if (appData == nullptr || *appData == L'\0') return std::wstring();
+    const std::wstring folder = std::wstring(appData) + L"\\TidewireSTM32Utility";
+    CreateDirectoryW(folder.c_str(), nullptr); // fails harmlessly when it exists
+    return folder + L"\\trace.txt";
+}
+
+// STM32_DEBUG=1 or the stored "Trace" value turns the trace on; the log says
+// where it goes, so that a user can find the file to send.
+void startTraceIfWanted(MainWindowState* state) {
+    if (!traceWanted(state->controller, std::getenv("STM32_DEBUG"))) return;
+    const std::wstring path = traceFilePath();
+    if (path.empty() || !startTrace(state->controller, path)) return;
+    const std::wstring line = L"Debug trace: " + path;
+    appendLogText(state, line.c_str(), 0);
 }
 
 // --- uploads and downloads
@@ -88,9 +110,11 @@ std::wstring askForOpenPath() {
         return std::wstring();
     }
     ComPointer<IFileOpenDialog> dialog(raw);
-    const COMDLG_FILTERSPEC types[] = {
-        {L"Binary files", L"*.bin"}, {L"Intel Hex files", L"*.hex"}, {L"All files", L"*.*"}};
-    dialog->SetFileTypes(3, types);
+    // The kinds come from the loader, so a new format shows up here by itself.
+    const std::vector<ImageFileType> kinds = imageFileTypes();
+    std::vector<COMDLG_FILTERSPEC> types;
+    for (const ImageFileType& kind : kinds) types.push_back({kind.label.c_str(), kind.patterns.c_str()});
+    dialog->SetFileTypes(static_cast<UINT>(types.size()), types.data());
     return resultPath(dialog.get());
 }
 
@@ -201,6 +225,7 @@ void setUpOnFirstShow(MainWindowState* state) {
 
     setStatusSink(state->controller, state, setStatusText);
     setLogSink(state->controller, state, appendLogText);
+    startTraceIfWanted(state);
     startDeviceWatch(state->controller, state, onTargetChanged);
 }
 

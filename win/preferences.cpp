@@ -3,7 +3,9 @@
 // and the "Upload to target..." and "Download from target..." items in step
 // with the device watch.
 #include "main_window.h"
+#include "option_area.h"
 #include "resource.h"
+#include "text.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -76,9 +78,7 @@ void storeAndChooseTarget(MainWindowState* state, HWND dialog) {
     bool ok = false;
     int32_t offset = fieldNumber(dialog, IDC_OPTIONOFFSET, &ok);
     if (ok) values.offset = offset;
-    int32_t lastPage = values.flashSize - values.pageSize;
-    if (values.offset > lastPage) values.offset = lastPage;
-    if (values.offset < 0) values.offset = 0;
+    values.offset = stm32ClampOptionOffset(values.offset, values.flashSize, values.pageSize);
 
     int32_t size = fieldNumber(dialog, IDC_OPTIONSIZE, &ok);
     if (ok) values.size = size;
@@ -124,19 +124,20 @@ void onTargetChanged(void* userData) {
 void applyTargetChange(MainWindowState* state) {
     FlashController* controller = state->controller;
     PreferencesValues& values = state->preferences;
-    values.flashStartAddress = controller->flashStartAddress;
-    values.flashSize = controller->flashSize;
-    values.pageSize = controller->pageSize;
+    const TargetGeometry geometry = targetGeometry(controller);
+    values.flashStartAddress = geometry.flashStart;
+    values.flashSize = geometry.flashSize;
+    values.pageSize = geometry.pageSize;
     values.offset = readOptionsOffset(controller);
     values.size = readOptionsSize(controller);
     values.optionsInUse = readOptionsInUse(controller) != 0;
-    values.targetCount = controller->targetCount;
-    values.chosenTarget = controller->chosenTarget;
+    values.targetCount = targetCount(controller);
+    values.chosenTarget = chosenTarget(controller);
     values.targets = copyTargetList(controller);
 
     if (values.size == 0) {
         values.size = values.flashSize;
-        controller->optionSize = values.flashSize;
+        setOptionArea(controller, values.offset, values.flashSize);
     }
     enableFileCommands(state, hasUsableTarget(values));
     refreshPreferences(state);

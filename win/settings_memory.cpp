@@ -1,4 +1,4 @@
-#include "flash_controller.h"
+#include "settings_store.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #endif
 #include <windows.h>
 
-#include "flash_controller.h"
+#include "settings_store.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include "number_entry.h"
+
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -159,43 +161,11 @@ NativeString formatNative(const char* format, ...) {
     return nativeFromUtf8(buffer.data(), length, kMessageUnits);
 }
 
-namespace {
-
-int digitValue(NativeChar c, int base) {
-    int value = -1;
-    if (c >= '0' && c <= '9') value = c - '0';
-    else if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
-    return value < base ? value : -1;
-}
-
-bool isBlank(NativeChar c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-} // namespace
-
 int32_t parseFieldNumber(const NativeString& fullText, bool* ok) {
     // The edits hold at most 256 units; anything beyond is not looked at.
-    const NativeString text = fullText.substr(0, 256);
-    const bool hex = text.size() >= 2 && text[0] == '0' && text[1] == 'x';
-    const int base = hex ? 16 : 10;
-    size_t pos = hex ? 2 : 0;
-    bool negative = false;
-    if (!hex) {
-        while (pos < text.size() && isBlank(text[pos])) ++pos;
-        if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) negative = text[pos++] == '-';
-    }
-    // Read as far as the digits go, as the fields always have: "0X1000" is 0.
-    int64_t value = 0;
-    bool anyDigit = false;
-    for (; pos < text.size(); ++pos) {
-        const int digit = digitValue(text[pos], base);
-        if (digit < 0) break;
-        anyDigit = true;
-        if (value <= INT32_MAX) value = value * base + digit;
-    }
-    if (ok != nullptr) *ok = anyDigit;
-    if (!anyDigit || negative) return 0;
-    return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
+    const std::string text = utf8FromNative(fullText.substr(0, 256));
+    int32_t value = 0;
+    const bool read = stm32ReadFieldNumber(text.c_str(), &value) != 0;
+    if (ok != nullptr) *ok = read;
+    return read ? value : 0;
 }

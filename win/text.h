@@ -5,9 +5,10 @@
 #define STM32_WIN_TEXT_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
-#include "flash_controller.h"
+#include "native_text.h"
 
 // Decodes UTF-8 into UTF-16, at most maxUnits - 1 units (room for the
 // terminator of a fixed buffer). Invalid sequences become U+FFFD; text that
@@ -33,5 +34,11 @@ NativeString formatNative(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+
+// Number entry of the GUI fields: "0x" (lower-case x) hexadecimal, else
+// decimal, read as far as the digits go (at most 256 units); *ok false when
+// no digit reads. Negative numbers read as 0; numbers beyond the 32-bit
+// range read as INT32_MAX.
+int32_t parseFieldNumber(const NativeString& text, bool* ok);
 
 #endif

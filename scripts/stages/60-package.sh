@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Makes the packages and checks them: the .deb from the native tree (build/)
-# and, when the Windows cross build can be made (build-win/), the zip. Both are
-# copied into out/. The .deb is unpacked and its stm32cmd run against the
+# Makes the packages and checks them: the two .debs from the native tree
+# (build/: stm32cmd, the flasher, and stm32-vboard, the virtual board) and,
+# when the Windows cross build can be made (build-win/), the zip. All are
+# copied into out/. The .debs are unpacked and their stm32cmd run against the
 # virtual board; the zip's file list and its stm32cmd.exe are checked.
 #   scripts/stages/60-package.sh
 set -euo pipefail
@@ -16,12 +17,17 @@ if [ ! -f build/CMakeCache.txt ]; then
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
 cmake --build build -j "$(jobs_count)"
-rm -f build/stm32cmd_*.deb
+rm -f build/stm32cmd_*.deb build/stm32-vboard_*.deb
 (cd build && cpack -G DEB)
-deb="$(ls build/stm32cmd_*.deb)"
-cp "$deb" out/
-deb="$PWD/out/$(basename "$deb")"
-STM32_DEB="$deb" run_ctest build -L '^package$' || status=1
+debs=()
+for deb in build/stm32cmd_*.deb build/stm32-vboard_*.deb; do
+  [ -f "$deb" ] || continue
+  cp "$deb" out/
+  debs+=("$PWD/out/$(basename "$deb")")
+done
+deb="$(printf '%s\n' "${debs[@]}" | grep '/stm32cmd_' || true)"
+vboard_deb="$(printf '%s\n' "${debs[@]}" | grep '/stm32-vboard_' || true)"
+STM32_DEB="$deb" STM32_VBOARD_DEB="$vboard_deb" run_ctest build -L '^package$' || status=1
 
 # The cross build as the Windows stage makes it; made here when that stage
 # has not run but its toolchain and the cross-built libusb are there.
@@ -45,8 +51,10 @@ else
   echo "60-package: no Windows cross build in build-win; zip skipped"
 fi
 
-echo "--- $(basename "$deb"): $(stat -c %s "$deb") bytes"
-dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print "    " $3 "  " $6 }'
+for deb in "${debs[@]}"; do
+  echo "--- $(basename "$deb"): $(stat -c %s "$deb") bytes"
+  dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print "    " $3 "  " $6 }'
+done
 if [ -n "$zip" ]; then
   echo "--- $(basename "$zip"): $(stat -c %s "$zip") bytes"
   unzip -l "$zip" | sed 's/^/    /'

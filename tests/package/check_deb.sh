@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
-# The .deb holds exactly the expected files with the right metadata, and the
-# programs unpacked from it (dpkg-deb -x) list and program a virtual board
-# while the build and source trees are hidden, so that a missing file or a
-# path into the build tree fails here.
-#   check_deb.sh <build dir> <source dir> <expected file, relative to the prefix>...
-# STM32_DEB names the package to check; without it one is built from the
-# build tree with cpack.
+# The two .debs, stm32cmd (the flasher) and stm32-vboard (the virtual board),
+# hold exactly the expected files with the right metadata; the flasher pulls
+# in nothing of umockdev or GLib. The programs unpacked from both
+# (dpkg-deb -x) list and program a virtual board while the build and source
+# trees are hidden, so that a missing file or a path into the build tree
+# fails here.
+#   check_deb.sh <build dir> <source dir> <flasher file>... [-- <vboard file>...]
+# (files relative to the prefix). STM32_DEB and STM32_VBOARD_DEB name the
+# packages to check; without them both are built from the build tree with cpack.
 set -uo pipefail
 build="$(cd "$1" && pwd)"
 source="$(cd "$2" && pwd)"
 shift 2
+flasher_files=()
+vboard_files=()
+while [ $# -gt 0 ] && [ "$1" != "--" ]; do flasher_files+=("$1"); shift; done
+[ $# -gt 0 ] && shift
+vboard_files=("$@")
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/checks.sh"
 . "$here/tree.sh"
@@ -18,46 +25,81 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 deb="${STM32_DEB:-}"
+vboard_deb="${STM32_VBOARD_DEB:-}"
 if [ -z "$deb" ]; then
-  check "cpack builds the .deb" \
+  check "cpack builds the .debs" \
     cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/cpack"
-  deb="$(ls "$work"/cpack/*.deb 2>/dev/null | head -1)"
+  deb="$(ls "$work"/cpack/stm32cmd_*.deb 2>/dev/null | head -1)"
+  vboard_deb="$(ls "$work"/cpack/stm32-vboard_*.deb 2>/dev/null | head -1)"
 fi
-[ -n "$deb" ] && [ -f "$deb" ] || { check "a .deb to check exists" false; finish; }
-echo "checking $deb"
+[ -n "$deb" ] && [ -f "$deb" ] || { check "a stm32cmd .deb to check exists" false; finish; }
+if [ ${#vboard_files[@]} -gt 0 ]; then
+  [ -n "$vboard_deb" ] && [ -f "$vboard_deb" ] || { check "a stm32-vboard .deb to check exists" false; finish; }
+else
+  vboard_deb=""
+fi
 
 # --- metadata -----------------------------------------------------------------
-field() { dpkg-deb -f "$deb" "$1"; }
-check "package name is stm32cmd" test "$(field Package)" = stm32cmd
+project="$(sed -nE 's/^project\(([^ )]+).*/\1/p' "$source/CMakeLists.txt")"
 version="$(sed -nE 's/^project\([^)]*VERSION ([0-9.]+).*/\1/p' "$source/CMakeLists.txt")"
-check "package version is the project's ($version)" test "$(field Version)" = "$version"
-check "architecture is the host's" test "$(field Architecture)" = "$(dpkg --print-architecture)"
-depends="$(field Depends)"
-echo "Depends: $depends"
-check "depends on libusb-1.0-0" grep -qE '(^|, )libusb-1\.0-0( |,|$)' <<<"$depends"
-check "no package is named twice in Depends" \
-  test -z "$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }' | sort | uniq -d)"
-# Every dependency is a package the distribution has: apt can resolve them.
-check "apt resolves the dependencies" \
-  bash -c "apt-get install -s --no-install-recommends '$deb' 2>/dev/null | grep -q '^Conf stm32cmd '"
-if printf '%s\n' "$@" | grep -qx 'bin/stm32-vboard'; then
+has_dependency() { grep -qE "(^|, )$1( |,|\$)" <<<"$2"; }
+
+# check_metadata <deb> <package name>: sets package_depends to its Depends.
+package_depends=""
+check_metadata() {
+  local file="$1" name="$2"
+  field() { dpkg-deb -f "$file" "$1"; }
+  echo "checking $file"
+  check "$name: package name" test "$(field Package)" = "$name"
+  check "$name: version is the project's ($version)" test "$(field Version)" = "$version"
+  check "$name: source is the project ($project)" test "$(field Source)" = "$project"
+  check "$name: description names the project" grep -qF "$project" <<<"$(field Description)"
+  check "$name: architecture is the host's" test "$(field Architecture)" = "$(dpkg --print-architecture)"
+  package_depends="$(field Depends)"
+  echo "$name Depends: $package_depends"
+  check "$name: no package is named twice in Depends" \
+    test -z "$(tr ',' '\n' <<<"$package_depends" | awk '{ print $1 }' | sort | uniq -d)"
+  # Every dependency is a package the distribution has: apt can resolve them.
+  check "$name: apt resolves the dependencies" \
+    bash -c "apt-get install -s --no-install-recommends '$file' 2>/dev/null | grep -q '^Conf $name '"
+}
+
+check_metadata "$deb" stm32cmd
+check "stm32cmd depends on libusb-1.0-0" has_dependency 'libusb-1\.0-0' "$package_depends"
+for lib in umockdev 'libumockdev[0-9]*' 'libglib2\.0-0'; do
+  check "stm32cmd does not depend on $lib" bash -c "! grep -qE '(^|, )$lib( |,|\$)' <<<'$package_depends'"
+done
+if [ -n "$vboard_deb" ]; then
+  check_metadata "$vboard_deb" stm32-vboard
   # The virtual board runs its command under umockdev's preload library,
   # which no linker dependency reveals.
-  check "depends on umockdev (preload library)" grep -qE '(^|, )umockdev( |,|$)' <<<"$depends"
+  check "stm32-vboard depends on umockdev (preload library)" has_dependency umockdev "$package_depends"
 fi
 
 # --- contents -----------------------------------------------------------------
-root="$work/root"
-check "dpkg-deb -x unpacks it" dpkg-deb -x "$deb" "$root"
 # The udev rule moves to /lib/udev/rules.d; everything else stays under /usr.
-expected=()
-for f in "$@"; do
-  case "$f" in
-    lib/udev/rules.d/*) expected+=("$f") ;;
-    *) expected+=("usr/$f") ;;
-  esac
-done
-check_file_list "$root" "${expected[@]}"
+packaged_paths() {
+  local f
+  for f in "$@"; do
+    case "$f" in
+      lib/udev/rules.d/*) echo "$f" ;;
+      *) echo "usr/$f" ;;
+    esac
+  done
+}
+mapfile -t expected < <(packaged_paths "${flasher_files[@]}")
+check "stm32cmd: dpkg-deb -x unpacks it" dpkg-deb -x "$deb" "$work/flasher"
+check_file_list "$work/flasher" "${expected[@]}"
+if [ -n "$vboard_deb" ]; then
+  mapfile -t expected < <(packaged_paths "${vboard_files[@]}")
+  check "stm32-vboard: dpkg-deb -x unpacks it" dpkg-deb -x "$vboard_deb" "$work/vboard"
+  check_file_list "$work/vboard" "${expected[@]}"
+fi
+
+# Both installed side by side, as a user who wants the virtual board has them.
+root="$work/root"
+check "dpkg-deb -x unpacks both into one tree" \
+  bash -c "dpkg-deb -x '$deb' '$root' && { [ -z '$vboard_deb' ] || dpkg-deb -x '$vboard_deb' '$root'; }"
 check_no_run_path "$root"
 check "programs are stripped" bash -c "! file '$root'/usr/bin/* | grep -q 'not stripped'"
 page="$root/usr/share/man/man1/stm32cmd.1.gz"

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The man page must render cleanly and say what the program really does:
-# every option and exit code of the usage text of stm32cmd, and its version.
-#   check_man_page.sh <stm32cmd.1> <stm32cmd program>
+# every option and exit code of the usage text of stm32cmd, and the project's
+# name with the program's version.
+#   check_man_page.sh <stm32cmd.1> <stm32cmd program> <project name>
 set -uo pipefail
 page="$1"
 program="$2"
+project="$3"
 . "$(dirname "$0")/checks.sh"
 . "$(dirname "$0")/man.sh"
 
@@ -37,7 +39,8 @@ while IFS= read -r line; do
 done < <(grep -E '^ ?[0-9]+: ' <<<"$usage")
 
 version="$(grep -oE 'Version [0-9]+\.[0-9]+\.[0-9]+' <<<"$usage" | cut -d' ' -f2)"
-check "page carries the program's version $version" grep -q "stm32cmd $version" <<<"$text"
+check "usage text names a version" test -n "$version"
+check "page footer names $project $version" grep -qF "$project $version" <<<"$text"
 
 # The usage text's own examples appear in EXAMPLES.
 check "example: upload at the flash start" grep -qE '^ +stm32cmd myprog\.bin$' <<<"$examples"

@@ -239,7 +239,9 @@ Schedule drawSchedule(uint64_t seed, vboard::Profile profile, const Geometry& g)
         Extent extent;
         const bool whole = s.length == 0 || (s.operation == Operation::Upload && s.offset == 0 &&
                                              uint64_t{s.length} * 2 >= g.flashSize);
-        const auto [begin, end] = g.pagesHolding(s.offset, s.length);
+        // Plain variables, not a structured binding: clang 14 refuses to capture one in a lambda.
+        const auto pages = g.pagesHolding(s.offset, s.length);
+        const uint32_t begin = pages.first, end = pages.second;
         // A download reads just its range; the others rewrite whole pages.
         extent.bytes = whole ? g.flashSize : s.operation == Operation::Download ? s.length : end - begin;
         extent.massErase = whole && s.operation != Operation::Download;

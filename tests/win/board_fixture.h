@@ -43,8 +43,7 @@ protected:
     }
     void useOptions(int32_t offset, int32_t size) {
         store.writeNumber("OptionsInUse", 1);
-        controller->optionOffset = offset;
-        controller->optionSize = size;
+        setOptionArea(controller, offset, size);
     }
     bool loggedTotalTime() { return recorder.hasLineStartingWith("Total time: "); }
 

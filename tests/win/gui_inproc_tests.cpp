@@ -272,15 +272,11 @@ struct PreferencesFixture {
     }
     // What the watch would have found: 512 KiB in 2 KiB pages at 0x08000000.
     void connectTarget(std::vector<int32_t> targets, int32_t chosen = 0) {
-        controller->flashStartAddress = 0x08000000;
-        controller->flashSize = 524288;
-        controller->pageSize = 2048;
-        controller->targetCount = static_cast<int32_t>(targets.size());
-        controller->chosenTarget = chosen;
-        {
-            std::lock_guard<std::mutex> guard(controller->targetListLock);
-            controller->targetList = std::move(targets);
-        }
+        TargetGeometry geometry;
+        geometry.flashStart = 0x08000000;
+        geometry.flashSize = 524288;
+        geometry.pageSize = 2048;
+        recordTargets(controller, std::move(targets), chosen, geometry);
         applyTargetChange(&state);
     }
     void typeAndLeave(int control, const wchar_t* text) {
@@ -317,7 +313,7 @@ void checkPreferencesWithTarget() {
         GUI_CHECK_TEXT(controlText(dialog, IDC_FLASHSTART), L"0x08000000");
         GUI_CHECK_TEXT(controlText(dialog, IDC_OPTIONOFFSET), L"0");
         GUI_CHECK_TEXT(controlText(dialog, IDC_OPTIONSIZE), L"524288");
-        GUI_CHECK(fixture.controller->optionSize == 524288);
+        GUI_CHECK(optionSize(fixture.controller) == 524288);
         GUI_CHECK(IsWindowEnabled(GetDlgItem(dialog, IDOK)) && IsWindowEnabled(GetDlgItem(dialog, IDC_OPTIONS)));
         GUI_CHECK(!IsWindowEnabled(GetDlgItem(dialog, IDC_OPTIONOFFSET)));
         GUI_CHECK(GetMenuState(menu, IDM_UPLOAD, MF_BYCOMMAND) == MF_ENABLED);
@@ -347,8 +343,8 @@ void checkPreferencesWithTarget() {
         GUI_CHECK(storedNumberIs(L"OptionsInUse", 1));
         GUI_CHECK(storedNumberIs(L"OptionsOffset", 4096));
         GUI_CHECK(storedNumberIs(L"OptionsSize", 8192));
-        GUI_CHECK(fixture.controller->chosenTarget == 0);
-        GUI_CHECK(fixture.controller->targetCount == -1);
+        GUI_CHECK(chosenTarget(fixture.controller) == 0);
+        GUI_CHECK(targetCount(fixture.controller) == -1);
 
         // The watch's next report reloads the values; reopening shows them.
         fixture.connectTarget({0, 3}, 0);
@@ -357,7 +353,7 @@ void checkPreferencesWithTarget() {
         GUI_CHECK_TEXT(controlText(dialog, IDC_OPTIONSIZE), L"8192");
         GUI_CHECK_TEXT(controlText(dialog, IDC_FLASHSTART), L"0x08001000");
         GUI_CHECK(IsDlgButtonChecked(dialog, IDC_OPTIONS) == BST_CHECKED);
-        GUI_CHECK(fixture.controller->optionOffset == 4096 && fixture.controller->optionSize == 8192);
+        GUI_CHECK(optionOffset(fixture.controller) == 4096 && optionSize(fixture.controller) == 8192);
 
         // Beyond the last page: cut to its start. "0X" reads as decimal 0.
         fixture.typeAndLeave(IDC_OPTIONOFFSET, L"0x7FFFF");
@@ -395,12 +391,7 @@ void checkPreferencesWithTarget() {
         GUI_CHECK(storedNumberIs(L"OptionsInUse", 0) && storedNumberIs(L"OptionsOffset", 1024));
 
         // The target goes: limits emptied, items and buttons disabled.
-        fixture.controller->flashSize = 0;
-        fixture.controller->targetCount = 0;
-        {
-            std::lock_guard<std::mutex> guard(fixture.controller->targetListLock);
-            fixture.controller->targetList.clear();
-        }
+        recordTargets(fixture.controller, {}, 0, TargetGeometry());
         applyTargetChange(&fixture.state);
         GUI_CHECK(GetMenuState(menu, IDM_UPLOAD, MF_BYCOMMAND) & MF_GRAYED);
         GUI_CHECK(GetMenuState(menu, IDM_DOWNLOAD, MF_BYCOMMAND) & MF_GRAYED);

@@ -21,9 +21,11 @@ protected:
     void TearDown() override { destroyFlashController(controller); }
 
     void setTarget(int32_t flashSize = kFlash, int32_t pageSize = 1024) {
-        controller->flashSize = flashSize;
-        controller->pageSize = pageSize;
-        controller->flashStartAddress = kStart;
+        TargetGeometry geometry;
+        geometry.flashSize = flashSize;
+        geometry.pageSize = pageSize;
+        geometry.flashStart = kStart;
+        recordTargets(controller, {0}, 0, geometry);
     }
     int load(const std::string& path) {
         const NativeString native = nativeFromUtf8(path, 4096);
@@ -31,9 +33,9 @@ protected:
     }
     // A failed load leaves nothing loaded and the buffers freed.
     void expectNothingLoaded() {
-        EXPECT_EQ(controller->imageLength, 0);
-        EXPECT_TRUE(controller->image.empty());
-        EXPECT_TRUE(controller->flashBuffer.empty());
+        EXPECT_EQ(imageLength(controller), 0);
+        EXPECT_TRUE(imageBuffer(controller).empty());
+        EXPECT_TRUE(flashBufferSize(controller) == 0);
     }
 
     MemorySettingsStore store;
@@ -47,13 +49,13 @@ TEST_F(ImageLoading, NoTargetRefusesAndKeepsThePath) {
     EXPECT_EQ(load(path), -1);
     EXPECT_EQ(recorder.lines(),
               std::vector<std::string>{"STM32 DFU Target not available(enable via User and Reset button)."});
-    EXPECT_EQ(utf8FromNative(controller->imagePath), path);
+    EXPECT_EQ(utf8FromNative(imagePath(controller)), path);
     expectNothingLoaded();
 
     // With a target now known, the stored path is used.
     setTarget();
     EXPECT_EQ(loadImageFile(controller, nullptr), 0);
-    EXPECT_EQ(controller->imageLength, 16);
+    EXPECT_EQ(imageLength(controller), 16);
 }
 
 TEST_F(ImageLoading, BinaryFillsTheImageAndTheRestReadsErased) {
@@ -61,17 +63,17 @@ TEST_F(ImageLoading, BinaryFillsTheImageAndTheRestReadsErased) {
     const auto bytes = patternBytes(1000, 2);
     ASSERT_EQ(load(folder.write("fw.bin", bytes)), 0);
     EXPECT_TRUE(recorder.lines().empty());
-    EXPECT_EQ(controller->imageLength, 1000);
-    ASSERT_EQ(controller->image.size(), static_cast<size_t>(kFlash));
-    ASSERT_EQ(controller->flashBuffer.size(), static_cast<size_t>(kFlash));
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), controller->image.begin()));
-    EXPECT_EQ(controller->image[1000], 0xFF);
+    EXPECT_EQ(imageLength(controller), 1000);
+    ASSERT_EQ(imageBuffer(controller).size(), static_cast<size_t>(kFlash));
+    ASSERT_EQ(flashBufferSize(controller), static_cast<size_t>(kFlash));
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), imageBuffer(controller).begin()));
+    EXPECT_EQ(imageBuffer(controller)[1000], 0xFF);
 }
 
 TEST_F(ImageLoading, BinaryExactlyFlashSizeLoadsOneMoreIsTooBig) {
     setTarget();
     ASSERT_EQ(load(folder.write("full.bin", patternBytes(kFlash, 3))), 0);
-    EXPECT_EQ(controller->imageLength, kFlash);
+    EXPECT_EQ(imageLength(controller), kFlash);
 
     const std::string big = folder.write("big.bin", patternBytes(kFlash + 1, 3));
     EXPECT_EQ(load(big), -1);
@@ -97,7 +99,7 @@ TEST_F(ImageLoading, PathsAreShownVerbatimAndOverLongOnesRefused) {
     setTarget();
     const std::string percent = folder.write("100%s%d.bin", patternBytes(8, 4));
     ASSERT_EQ(load(percent), 0);
-    EXPECT_EQ(utf8FromNative(controller->imagePath), percent);
+    EXPECT_EQ(utf8FromNative(imagePath(controller)), percent);
 
     // A path that does not fit the 260-unit field is refused rather than cut
     // (a cut path could name a different file).
@@ -113,7 +115,7 @@ TEST_F(ImageLoading, NonAsciiPathsReachTheFileAndTheMessage) {
     const std::string name = "\xC3\xBC" "ber-\xE2\x82\xAC-\xF0\x9F\x98\x80.bin"; // u-umlaut, euro, emoji
     const auto bytes = patternBytes(100, 8);
     ASSERT_EQ(load(folder.write(name, bytes)), 0);
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), controller->image.begin()));
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), imageBuffer(controller).begin()));
 
     const std::string missing = folder.file("fehlt-\xC3\xBC.bin");
     EXPECT_EQ(load(missing), -1);
@@ -125,13 +127,13 @@ TEST_F(ImageLoading, OnlyLowerOrUpperHexExtensionSelectsIntelHex) {
     const std::string text = hexRecord(0, {1, 2, 3, 4}) + hexEnd();
     for (const char* name : {"a.hex", "b.HEX"}) {
         ASSERT_EQ(load(folder.writeText(name, text)), 0) << name;
-        EXPECT_EQ(controller->imageLength, 4) << name;
-        EXPECT_EQ(controller->image[3], 4);
+        EXPECT_EQ(imageLength(controller), 4) << name;
+        EXPECT_EQ(imageBuffer(controller)[3], 4);
     }
     for (const char* name : {"c.Hex", "d.hex.bin", "hexfile"}) {
         ASSERT_EQ(load(folder.writeText(name, text)), 0) << name;
-        EXPECT_EQ(controller->imageLength, static_cast<int32_t>(text.size())) << name;
-        EXPECT_EQ(controller->image[0], ':') << name;
+        EXPECT_EQ(imageLength(controller), static_cast<int32_t>(text.size())) << name;
+        EXPECT_EQ(imageBuffer(controller)[0], ':') << name;
     }
 }
 
@@ -140,12 +142,12 @@ TEST_F(ImageLoading, IntelHexPlacesRecordsRelativeToFlashStartAndLeavesGapsErase
     const std::string text =
         hexLinearBase(0x0800) + hexRecord(0x0000, {0xAA, 0xBB}) + hexRecord(0x0100, {0xCC}) + hexEnd();
     ASSERT_EQ(load(folder.writeText("fw.hex", text)), 0);
-    EXPECT_EQ(controller->imageLength, 0x101);
-    EXPECT_EQ(controller->image[0], 0xAA);
-    EXPECT_EQ(controller->image[1], 0xBB);
-    EXPECT_EQ(controller->image[2], 0xFF);
-    EXPECT_EQ(controller->image[0xFF], 0xFF);
-    EXPECT_EQ(controller->image[0x100], 0xCC);
+    EXPECT_EQ(imageLength(controller), 0x101);
+    EXPECT_EQ(imageBuffer(controller)[0], 0xAA);
+    EXPECT_EQ(imageBuffer(controller)[1], 0xBB);
+    EXPECT_EQ(imageBuffer(controller)[2], 0xFF);
+    EXPECT_EQ(imageBuffer(controller)[0xFF], 0xFF);
+    EXPECT_EQ(imageBuffer(controller)[0x100], 0xCC);
 }
 
 TEST_F(ImageLoading, IntelHexCapacityIsThreeTimesTheFlash) {
@@ -154,7 +156,7 @@ TEST_F(ImageLoading, IntelHexCapacityIsThreeTimesTheFlash) {
     std::string text = hexRecord(0, {0x11}) + hexEnd();
     text.resize(3 * 64, '\n');
     ASSERT_EQ(load(folder.writeText("exact.hex", text)), 0);
-    EXPECT_EQ(controller->imageLength, 1);
+    EXPECT_EQ(imageLength(controller), 1);
 
     const std::string bigger = folder.writeText("bigger.hex", text + "\n");
     EXPECT_EQ(load(bigger), -1);
@@ -177,9 +179,60 @@ TEST_F(ImageLoading, IntelHexErrors) {
     expectNothingLoaded();
 }
 
+TEST_F(ImageLoading, SRecordFilesLoadByAnyOfTheirNamesAndSayWhatIsWrong) {
+    setTarget();
+    const std::string text = srecRecord(kStart + 0x10, {0xDE, 0xAD}) + srecRecord(kStart + 0x20, {0xBE}) + srecEnd();
+    for (const char* name : {"fw.s19", "fw.S37", "fw.srec", "fw.mot"}) {
+        ASSERT_EQ(load(folder.writeText(name, text)), 0) << name;
+        EXPECT_EQ(imageLength(controller), 0x21) << name;
+        EXPECT_EQ(imageBuffer(controller)[0x10], 0xDE);
+        EXPECT_EQ(imageBuffer(controller)[0x11], 0xAD);
+        EXPECT_EQ(imageBuffer(controller)[0x12], 0xFF);
+        EXPECT_EQ(imageBuffer(controller)[0x20], 0xBE);
+    }
+
+    // A wrong checksum: the line users know, then the loader's own reason.
+    recorder.clear();
+    std::string damaged = srecRecord(kStart, {0x01, 0x02});
+    damaged[damaged.size() - 2] = damaged[damaged.size() - 2] == '0' ? '1' : '0';
+    const std::string bad = folder.writeText("bad.srec", damaged + srecEnd());
+    EXPECT_EQ(load(bad), -1);
+    ASSERT_EQ(recorder.lines().size(), 2u);
+    EXPECT_EQ(recorder.lines()[0], "File (" + bad + ") decoding error.");
+    EXPECT_FALSE(recorder.lines()[1].empty());
+    expectNothingLoaded();
+}
+
+TEST_F(ImageLoading, RecordTextMayBeThreeTimesTheFlashAndABinaryOnlyOnce) {
+    setTarget(64, 16);
+    std::string text = srecRecord(kStart, {0x11}) + srecEnd();
+    text.resize(3 * 64, '\n');
+    ASSERT_EQ(load(folder.writeText("exact.s19", text)), 0);
+    const std::string bigger = folder.writeText("bigger.s19", text + "\n");
+    EXPECT_EQ(load(bigger), -1);
+    EXPECT_TRUE(recorder.hasLine("File (" + bigger + ") too big for device."));
+}
+
+TEST_F(ImageLoading, OpenDialogOffersEveryKindTheLoaderReadsOnce) {
+    const std::vector<ImageFileType> types = imageFileTypes();
+    ASSERT_GE(types.size(), 4u);
+    EXPECT_EQ(utf8FromNative(types[0].label), "Binary files");
+    EXPECT_EQ(utf8FromNative(types[0].patterns), "*.bin");
+    EXPECT_EQ(utf8FromNative(types[1].label), "Intel Hex files");
+    EXPECT_EQ(utf8FromNative(types[1].patterns), "*.hex");
+    EXPECT_EQ(utf8FromNative(types.back().patterns), "*.*");
+    std::string all;
+    for (size_t i = 0; i + 1 < types.size(); ++i) all += utf8FromNative(types[i].patterns) + ";";
+    for (const char* extension : {"*.srec;", "*.s19;", "*.s28;", "*.s37;", "*.mot;", "*.elf;", "*.dfu;"}) {
+        const size_t at = all.find(extension);
+        ASSERT_NE(at, std::string::npos) << extension;
+        EXPECT_EQ(all.find(extension, at + 1), std::string::npos) << extension;
+    }
+}
+
 TEST_F(ImageLoading, OptionSizeLimitsTheImageOnlyWhileInUse) {
     setTarget();
-    controller->optionSize = 4096;
+    setOptionArea(controller, 0, 4096);
     const std::string path = folder.write("4097.bin", patternBytes(4097, 5));
     ASSERT_EQ(load(path), 0); // options not in use
 
@@ -190,17 +243,8 @@ TEST_F(ImageLoading, OptionSizeLimitsTheImageOnlyWhileInUse) {
     EXPECT_EQ(load(folder.write("4096.bin", patternBytes(4096, 5))), 0);
 
     // An option size of 0 stands for the whole flash.
-    controller->optionSize = 0;
+    setOptionArea(controller, 0, 0);
     EXPECT_EQ(load(folder.write("full.bin", patternBytes(kFlash, 6))), 0);
-}
-
-TEST_F(ImageLoading, ALoadDiscardsTheBytesOfAnEarlierDownload) {
-    setTarget();
-    controller->flashBuffer.assign(kFlash, 0x5A);
-    controller->downloadSize = kFlash;
-    ASSERT_EQ(load(folder.write("a.bin", patternBytes(4, 7))), 0);
-    EXPECT_EQ(writeDownloadFile(controller, nativeFromUtf8(folder.file("out.bin"))), -1);
-    EXPECT_FALSE(fileExists(folder.file("out.bin")));
 }
 
 TEST_F(ImageLoading, OperationsWithoutATargetAreRefused) {
@@ -210,7 +254,7 @@ TEST_F(ImageLoading, OperationsWithoutATargetAreRefused) {
     EXPECT_EQ(writeDownloadFile(controller, nativeFromUtf8(folder.file("none.bin"))), -1);
     EXPECT_FALSE(fileExists(folder.file("none.bin")));
     startUpload(controller); // nothing loaded: nothing happens
-    EXPECT_FALSE(controller->uploadThread.joinable());
+    EXPECT_FALSE(uploadWasStarted(controller));
 }
 
 } // namespace

@@ -64,7 +64,7 @@ TEST_F(Uploads, IntelHexImage) {
     const std::string text = hexLinearBase(0x0800) + hexRecord(0x0400, slice(data, 0, 32)) +
                              hexRecord(0x0420, slice(data, 32, 32)) + hexEnd();
     ASSERT_EQ(load(folder.writeText("fw.hex", text)), 0);
-    EXPECT_EQ(controller->imageLength, 0x440);
+    EXPECT_EQ(imageLength(controller), 0x440);
     uploadAndWait();
     EXPECT_EQ(board->read(kFlashStart + 0x400, 64), data);
     EXPECT_EQ(board->read(kFlashStart, 16), std::vector<uint8_t>(16, 0xFF));
@@ -72,7 +72,7 @@ TEST_F(Uploads, IntelHexImage) {
 }
 
 TEST_F(Uploads, OptionOffsetIsUsedOnlyWhileInUse) {
-    controller->optionOffset = 0x1000;
+    setOptionArea(controller, 0x1000, 0);
     const auto image = patternBytes(1024, 14);
     ASSERT_EQ(load(folder.write("fw.bin", image)), 0);
     uploadAndWait(); // not in use: at flash start
@@ -164,7 +164,7 @@ TEST_F(Uploads, OperationsAreRefusedWhileOneRuns) {
     EXPECT_TRUE(recorder.hasLine("OK."));
     EXPECT_TRUE(loggedTotalTime());
     EXPECT_EQ(board->read(kFlashStart, 8192), patternBytes(8192, 19));
-    EXPECT_EQ(controller->imageLength, 8192);
+    EXPECT_EQ(imageLength(controller), 8192);
 }
 
 TEST_F(Uploads, TheWatchMakesNoUsbCallsWhileAnOperationRuns) {
@@ -205,7 +205,7 @@ TEST_F(Downloads, WithoutOptionsTheWholeFlashIsSaved) {
     board->fillFlashPattern(21);
     ASSERT_EQ(load(folder.write("fw.bin", patternBytes(100, 22))), 0);
     ASSERT_EQ(downloadFromTarget(controller), 0);
-    EXPECT_EQ(controller->imageLength, 0); // the loaded image is gone
+    EXPECT_EQ(imageLength(controller), 0); // the loaded image is gone
     EXPECT_TRUE(loggedTotalTime());
     EXPECT_EQ(isIdle(controller), 1);
     // An existing, longer file is replaced, not overwritten in part.
@@ -215,6 +215,13 @@ TEST_F(Downloads, WithoutOptionsTheWholeFlashIsSaved) {
     EXPECT_EQ(saved.size(), static_cast<size_t>(kF1Flash));
     EXPECT_EQ(saved, board->flash());
     EXPECT_EQ(writeDownloadFile(controller, nativeFromUtf8(folder.file("no/such/dir.bin"))), -1);
+}
+
+TEST_F(Downloads, ALoadDiscardsTheBytesOfAnEarlierDownload) {
+    ASSERT_EQ(downloadFromTarget(controller), 0);
+    ASSERT_EQ(load(folder.write("a.bin", patternBytes(4, 7))), 0);
+    EXPECT_EQ(writeDownloadFile(controller, nativeFromUtf8(folder.file("out.bin"))), -1);
+    EXPECT_FALSE(fileExists(folder.file("out.bin")));
 }
 
 TEST_F(Downloads, OptionSizeIsCutToTheEndOfFlash) {
@@ -270,7 +277,55 @@ TEST_F(ControllerOnBus, FileNamedAtStartWithoutTargetIsNotUploaded) {
     setImagePath(controller, nativeFromUtf8(folder.write("start.bin", patternBytes(16, 26)), 4096));
     startWatch();
     EXPECT_TRUE(recorder.hasLine("STM32 DFU Target not available(enable via User and Reset button)."));
-    EXPECT_FALSE(controller->uploadThread.joinable());
+    EXPECT_FALSE(uploadWasStarted(controller));
+}
+
+} // namespace
+
+namespace {
+
+std::vector<std::string> textLines(const std::vector<uint8_t>& bytes) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (uint8_t byte : bytes) {
+        if (byte == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else if (byte != '\r') {
+            line += static_cast<char>(byte);
+        }
+    }
+    return lines;
+}
+
+TEST_F(ControllerOnBus, TraceIsAskedForByTheVariableOrTheStoredValue) {
+    EXPECT_FALSE(traceWanted(controller, nullptr));
+    EXPECT_FALSE(traceWanted(controller, "0"));
+    EXPECT_FALSE(traceWanted(controller, "yes"));
+    EXPECT_TRUE(traceWanted(controller, "1"));
+    store.writeNumber("Trace", 1);
+    EXPECT_TRUE(traceWanted(controller, nullptr));
+    store.writeNumber("Trace", 0);
+    EXPECT_FALSE(traceWanted(controller, nullptr));
+}
+
+TEST_F(ControllerOnBus, TraceFileHoldsTheRequestsUntilStopped) {
+    EXPECT_FALSE(startTrace(controller, nativeFromUtf8(folder.file("no/such/folder/trace.txt"))));
+    const std::string path = folder.file("trace.txt");
+    ASSERT_TRUE(startTrace(controller, nativeFromUtf8(path)));
+    addBoard();
+    startWatchAndWaitFor(kF1Status);
+    ASSERT_EQ(downloadFromTarget(controller), 0);
+    stopTrace(controller);
+
+    const std::vector<std::string> lines = textLines(readFile(path));
+    EXPECT_GT(lines.size(), 10u); // a whole-flash read is many requests
+    for (const std::string& line : lines) EXPECT_EQ(line.rfind("stm32 ", 0), 0u) << line;
+
+    // Stopped: a further operation adds nothing.
+    const size_t traced = readFile(path).size();
+    ASSERT_EQ(downloadFromTarget(controller), 0);
+    EXPECT_EQ(readFile(path).size(), traced);
 }
 
 } // namespace

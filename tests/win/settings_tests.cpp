@@ -54,29 +54,28 @@ protected:
 };
 
 TEST_F(OptionSettings, CreationState) {
-    EXPECT_EQ(controller->targetCount, -1);
-    EXPECT_EQ(controller->flashSize, 0);
-    EXPECT_EQ(controller->imageLength, 0);
-    EXPECT_EQ(controller->chosenTarget, 0);
+    EXPECT_EQ(targetCount(controller), -1);
+    EXPECT_EQ(targetGeometry(controller).flashSize, 0);
+    EXPECT_EQ(imageLength(controller), 0);
+    EXPECT_EQ(chosenTarget(controller), 0);
 }
 
 TEST_F(OptionSettings, MissingValuesKeepTheControllersOwn) {
     EXPECT_EQ(readOptionsInUse(controller), 0u);
-    controller->optionOffset = 123;
-    controller->optionSize = 456;
+    setOptionArea(controller, 123, 456);
     EXPECT_EQ(readOptionsOffset(controller), 123);
     EXPECT_EQ(readOptionsSize(controller), 456);
     store.writeNumber("OptionsOffset", 4096);
     store.writeNumber("OptionsSize", 0);
     store.writeNumber("OptionsInUse", 1);
     EXPECT_EQ(readOptionsOffset(controller), 4096);
-    EXPECT_EQ(controller->optionOffset, 4096);
+    EXPECT_EQ(optionOffset(controller), 4096);
     EXPECT_EQ(readOptionsSize(controller), 0);
     EXPECT_EQ(readOptionsInUse(controller), 1u);
     // An unreadable key: options not in use, the controller's values stay.
     store.failReads = true;
     EXPECT_EQ(readOptionsInUse(controller), 0u);
-    controller->optionOffset = 77;
+    setOptionArea(controller, 77, 0);
     EXPECT_EQ(readOptionsOffset(controller), 77);
 }
 
@@ -93,9 +92,9 @@ TEST_F(OptionSettings, StoreWritesAllThreeTogether) {
     ASSERT_TRUE(store.readNumber("OptionsInUse", &value));
     EXPECT_EQ(value, 0u);
     // Storing does not change what operations use until the values are read back.
-    controller->optionOffset = 5;
+    setOptionArea(controller, 5, 0);
     EXPECT_TRUE(storeOptions(controller, 100, 200, true));
-    EXPECT_EQ(controller->optionOffset, 5);
+    EXPECT_EQ(optionOffset(controller), 5);
 
     store.failWrites = true;
     EXPECT_FALSE(storeOptions(controller, 1, 2, true));
@@ -113,24 +112,25 @@ TEST_F(OptionSettings, NoStoreMeansNotInUse) {
 }
 
 TEST_F(OptionSettings, OffsetLimitIsTheStartOfTheLastPage) {
-    controller->flashSize = 524288;
-    controller->pageSize = 2048;
+    TargetGeometry geometry;
+    geometry.flashSize = 524288;
+    geometry.pageSize = 2048;
+    recordTargets(controller, {0}, 0, geometry);
     EXPECT_EQ(limitOptionOffset(controller, 0x7FFFF), 522240);
     EXPECT_EQ(limitOptionOffset(controller, 522240), 522240);
     EXPECT_EQ(limitOptionOffset(controller, 4096), 4096);
     EXPECT_EQ(limitOptionOffset(controller, -1), 0);
-    controller->flashSize = 0;
-    controller->pageSize = 0;
+    recordTargets(controller, {}, 0, TargetGeometry());
     EXPECT_EQ(limitOptionOffset(controller, 4096), 0);
 }
 
 TEST_F(OptionSettings, ChoosingATargetForcesAFreshLook) {
-    controller->targetCount = 2;
+    recordTargets(controller, {0, 1}, 0, TargetGeometry());
     chooseTarget(controller, 1);
-    EXPECT_EQ(controller->chosenTarget, 1);
-    EXPECT_EQ(controller->targetCount, -1);
+    EXPECT_EQ(chosenTarget(controller), 1);
+    EXPECT_EQ(targetCount(controller), -1);
     chooseTarget(controller, -1); // a list without a selection
-    EXPECT_EQ(controller->chosenTarget, 0);
+    EXPECT_EQ(chosenTarget(controller), 0);
 }
 
 } // namespace

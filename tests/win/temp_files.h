@@ -95,4 +95,23 @@ inline std::string hexLinearBase(uint16_t upper) {
 
 inline std::string hexEnd() { return ":00000001FF\n"; }
 
+// One Motorola S3 data record (32-bit address).
+inline std::string srecRecord(uint32_t address, const std::vector<uint8_t>& data) {
+    char buffer[16];
+    const unsigned count = static_cast<unsigned>(data.size()) + 5;
+    uint32_t sum = count + (address >> 24) + ((address >> 16) & 0xFF) + ((address >> 8) & 0xFF) + (address & 0xFF);
+    std::snprintf(buffer, sizeof buffer, "S3%02X%08X", count, address);
+    std::string record = buffer;
+    for (uint8_t byte : data) {
+        std::snprintf(buffer, sizeof buffer, "%02X", byte);
+        record += buffer;
+        sum += byte;
+    }
+    std::snprintf(buffer, sizeof buffer, "%02X", ~sum & 0xFF);
+    return record + buffer + "\n";
+}
+
+// The S7 end record (start address 0).
+inline std::string srecEnd() { return "S70500000000FA\n"; }
+
 #endif

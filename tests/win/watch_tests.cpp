@@ -15,8 +15,8 @@ void letTwoPollsPass() { std::this_thread::sleep_for(milliseconds(600)); }
 TEST_F(ControllerOnBus, NoTargetIsReportedOnce) {
     startWatchAndWaitFor(kNotAvailableStatus);
     EXPECT_TRUE(recorder.waitUntil([&] { return recorder.targetChanges() == 1; }));
-    EXPECT_EQ(controller->targetCount, 0);
-    EXPECT_EQ(controller->flashSize, 0);
+    EXPECT_EQ(targetCount(controller), 0);
+    EXPECT_EQ(targetGeometry(controller).flashSize, 0);
     EXPECT_EQ(isIdle(controller), 1);
     letTwoPollsPass();
     EXPECT_EQ(recorder.statusCount(), 1u);
@@ -26,10 +26,10 @@ TEST_F(ControllerOnBus, NoTargetIsReportedOnce) {
 TEST_F(ControllerOnBus, F1TargetStatusAndGeometry) {
     addBoard();
     startWatchAndWaitFor(kF1Status);
-    EXPECT_EQ(controller->flashSize, kF1Flash);
-    EXPECT_EQ(controller->pageSize, kF1Page);
-    EXPECT_EQ(controller->flashStartAddress, kFlashStart);
-    EXPECT_EQ(controller->targetCount, 1);
+    EXPECT_EQ(targetGeometry(controller).flashSize, kF1Flash);
+    EXPECT_EQ(targetGeometry(controller).pageSize, kF1Page);
+    EXPECT_EQ(targetGeometry(controller).flashStart, kFlashStart);
+    EXPECT_EQ(targetCount(controller), 1);
     EXPECT_EQ(copyTargetList(controller), std::vector<int32_t>{0});
     EXPECT_TRUE(recorder.waitUntil([&] { return recorder.targetChanges() == 1; }));
 }
@@ -37,15 +37,15 @@ TEST_F(ControllerOnBus, F1TargetStatusAndGeometry) {
 TEST_F(ControllerOnBus, SectoredFlashShowsTheTotalOfAllSegments) {
     addBoard(vboard::Profile::F4);
     startWatchAndWaitFor("STM32 (ID: 0) Flash: 1024 KB.");
-    EXPECT_EQ(controller->flashSize, 1024 * 1024);
-    EXPECT_EQ(controller->pageSize, 16 * 1024); // first segment's sectors
+    EXPECT_EQ(targetGeometry(controller).flashSize, 1024 * 1024);
+    EXPECT_EQ(targetGeometry(controller).pageSize, 16 * 1024); // first segment's sectors
 }
 
 TEST_F(ControllerOnBus, TargetWithoutInternalFlashLayoutIsUnknown) {
     addBoard(vboard::Profile::NoInternalFlash);
     startWatchAndWaitFor(kUnknownStatus);
-    EXPECT_EQ(controller->flashSize, 0);
-    EXPECT_EQ(controller->targetCount, 1);
+    EXPECT_EQ(targetGeometry(controller).flashSize, 0);
+    EXPECT_EQ(targetCount(controller), 1);
     EXPECT_EQ(load(folder.write("a.bin", patternBytes(16, 1))), -1);
     EXPECT_TRUE(recorder.hasLine("STM32 DFU Target not available(enable via User and Reset button)."));
 }
@@ -65,7 +65,7 @@ TEST_F(ControllerOnBus, UnplugAndReplugEachChangeTheStatusOnce) {
     bus.unplug(board);
     ASSERT_TRUE(recorder.waitForStatus(kNotAvailableStatus, milliseconds(1500)));
     EXPECT_TRUE(recorder.waitUntil([&] { return recorder.targetChanges() == 2; }));
-    EXPECT_EQ(controller->flashSize, 0);
+    EXPECT_EQ(targetGeometry(controller).flashSize, 0);
 
     bus.replug(board);
     ASSERT_TRUE(recorder.waitForStatus(kF1Status, milliseconds(1500)));
@@ -83,7 +83,7 @@ TEST_F(ControllerOnBus, ChoosingTheSecondTargetReadsItsFlash) {
 
     chooseTarget(controller, 1);
     ASSERT_TRUE(recorder.waitForStatus("STM32 (ID: 1) Flash: 1024 KB.", milliseconds(1500)));
-    EXPECT_EQ(controller->flashSize, 1024 * 1024);
+    EXPECT_EQ(targetGeometry(controller).flashSize, 1024 * 1024);
     EXPECT_TRUE(recorder.waitUntil([&] { return recorder.targetChanges() == 2; }));
 }
 
@@ -97,8 +97,8 @@ TEST_F(ControllerOnBus, ChosenTargetPastTheEndFallsBackToTheFirst) {
     bus.unplug(first);
     ASSERT_TRUE(recorder.waitForStatus("STM32 (ID: 0) Flash: 1024 KB.", milliseconds(1500)))
         << recorder.lastStatus();
-    EXPECT_EQ(controller->chosenTarget, 0);
-    EXPECT_EQ(controller->targetCount, 1);
+    EXPECT_EQ(chosenTarget(controller), 0);
+    EXPECT_EQ(targetCount(controller), 1);
 }
 
 TEST_F(ControllerOnBus, ChosenTargetUnpluggedLeavesTheOther) {
@@ -110,8 +110,8 @@ TEST_F(ControllerOnBus, ChosenTargetUnpluggedLeavesTheOther) {
 
     bus.unplug(second);
     ASSERT_TRUE(recorder.waitForStatus(kF1Status, milliseconds(1500))) << recorder.lastStatus();
-    EXPECT_EQ(controller->chosenTarget, 0);
-    EXPECT_EQ(controller->flashSize, kF1Flash);
+    EXPECT_EQ(chosenTarget(controller), 0);
+    EXPECT_EQ(targetGeometry(controller).flashSize, kF1Flash);
 }
 
 TEST_F(ControllerOnBus, DestroyingStopsTheWatchPromptly) {
