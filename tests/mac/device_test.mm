@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "virtual_board.h"
@@ -258,6 +259,9 @@ TEST_F(DeviceTest, ExactFlashSizeImageIsProgrammedAndTheTerminalShownOnTheMainTh
     vboard::Board& board = bus->addBoard();
     startDevice();
     std::vector<uint8_t> image = pattern(size_t(kF1FlashSize), 9);
+    // A plausible vector table (stack in SRAM, odd reset handler in flash), so the board is started.
+    const uint8_t table[8] = {0x00, 0x50, 0x00, 0x20, 0x41, 0x01, 0x00, 0x08};
+    std::copy(table, table + 8, image.begin());
     std::string output = program(bytesData(image), @"bin");
     EXPECT_NE(std::string::npos, output.find("Total time: ")) << output;
     EXPECT_EQ(image, board.flash());
