@@ -4,10 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
-seconds="${STM32_FUZZ_SECONDS:-45}"
+seconds="${STM32_FUZZ_SECONDS:-25}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSTM32_FUZZ=ON -DSTM32_BUILD_VBOARD=OFF -DSTM32_FUZZ_SECONDS="$seconds"
-targets=(intel_hex layout options page_map srec elf dfuse)
+targets=(intel_hex layout options page_map upload_plan srec elf dfuse)
 cmake --build build-fuzz -j "$(jobs_count)" --target "${targets[@]/#/fuzz_}"
 status=0
 for target in "${targets[@]}"; do
