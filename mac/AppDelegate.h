@@ -30,6 +30,7 @@
 - (BOOL)validateUserInterfaceItem:(id<NSValidatedUserInterfaceItem>)item;
 - (BOOL)applicationShouldTerminateAfterLastWindowClosed:(NSApplication *)application;
 - (void)applicationDidFinishLaunching:(NSNotification *)notification;
+- (void)applicationWillTerminate:(NSNotification *)notification;
 
 // Panels, replaceable by tests: the chosen URL, or nil when cancelled.
 - (NSURL *)chooseFileToOpen;

@@ -1,6 +1,9 @@
 #import "AppDelegate.h"
 #import "Device.h"
 #import "Terminal.h"
+#import "TraceFile.h"
+
+#include <stdlib.h>
 
 #include "stm32.h"
 #include "stm32frontend.h"
@@ -132,6 +135,15 @@ static NSArray *imageFileTypes(void)
 {
     (void)notification;
     [self.terminal setupMenu];
+    if (traceWanted([NSUserDefaults standardUserDefaults], getenv("STM32_DEBUG"))) {
+        startTraceFile(traceFilePath());
+    }
+}
+
+- (void)applicationWillTerminate:(NSNotification *)notification
+{
+    (void)notification;
+    stopTraceFile();
 }
 
 @end

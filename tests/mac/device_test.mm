@@ -2,6 +2,7 @@
 // real programming and read-out, and the hand-over between poll and jobs.
 #import "test_support.h"
 #import "Device.h"
+#import "TraceFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/time.h>
@@ -29,7 +30,7 @@ std::vector<uint8_t> pattern(size_t length, uint8_t seed)
 void clearDefaults()
 {
     NSUserDefaults* defaults = [NSUserDefaults standardUserDefaults];
-    for (NSString* key in @[ @"OptionsInUse", @"OptionOffset", @"OptionSize", @"OptionsNotStartTerminal" ]) {
+    for (NSString* key in @[ @"OptionsInUse", @"OptionOffset", @"OptionSize", @"OptionsNotStartTerminal", @"Trace" ]) {
         [defaults removeObjectForKey:key];
     }
 }
@@ -474,3 +475,35 @@ TEST(WaitMilliSeconds, BlocksForTheGivenTime)
 }
 
 } // namespace
+
+TEST_F(DeviceTest, TraceFileRecordsTheRequestsOfAJobWhenAsked)
+{
+    NSUserDefaults* defaults = [NSUserDefaults standardUserDefaults];
+    EXPECT_FALSE(traceWanted(defaults, nullptr));
+    EXPECT_FALSE(traceWanted(defaults, "0"));
+    EXPECT_TRUE(traceWanted(defaults, "1"));
+    [defaults setBool:YES forKey:@"Trace"];
+    EXPECT_TRUE(traceWanted(defaults, nullptr));
+    EXPECT_TRUE([traceFilePath() hasSuffix:@"Logs/TidewireMacUtility/trace.txt"]) << str(traceFilePath());
+
+    vboard::Board& board = bus->addBoard();
+    startDevice();
+    device.optionsStartTerminal = NO;
+    TempDir dir;
+    NSString* path = [dir.file(@"logs") stringByAppendingPathComponent:@"trace.txt"];
+    ASSERT_TRUE(startTraceFile(path)) << "the folder is made on the way";
+    std::string output = program(bytesData(pattern(2048, 4)), @"bin");
+    stopTraceFile();
+    EXPECT_NE(std::string::npos, output.find("Total time: ")) << output;
+    EXPECT_GT(board.count(vboard::Request::DataBlock), 0u);
+
+    NSString* text = [NSString stringWithContentsOfFile:path encoding:NSUTF8StringEncoding error:NULL];
+    ASSERT_NE(nil, text);
+    const std::string trace = str(text);
+    EXPECT_NE(std::string::npos, trace.find("req    DNLOAD wValue=2 len=")) << trace.substr(0, 400);
+    EXPECT_NE(std::string::npos, trace.find("reply  GETSTATUS")) << trace.substr(0, 400);
+    const size_t length = trace.size();
+    program(bytesData(pattern(2048, 5)), @"bin");
+    NSString* after = [NSString stringWithContentsOfFile:path encoding:NSUTF8StringEncoding error:NULL];
+    EXPECT_EQ(length, str(after).size()) << "nothing is written once the trace is stopped";
+}
