@@ -24,12 +24,6 @@ int32_t stm32TargetAt(const int32_t *indices, int32_t count, int32_t position);
  */
 int32_t stm32FindTarget(Stm32Context *context, int32_t position, int32_t *targetIndex);
 
-/*
- * The position of the target whose USB serial number is exactly serial, or -1.
- * *targetIndex receives its index (or -1).
- */
-int32_t stm32FindTargetBySerial(Stm32Context *context, const char *serial, int32_t *targetIndex);
-
 #ifdef __cplusplus
 }
 #endif

@@ -7,6 +7,7 @@ set(_controller_unit_sources
   ${CMAKE_CURRENT_LIST_DIR}/text_tests.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings_tests.cpp
   ${CMAKE_CURRENT_LIST_DIR}/load_tests.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/open_hint_tests.cpp
 )
 set(_gtest_source /usr/src/googletest/googletest)
 
