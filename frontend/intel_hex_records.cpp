@@ -74,7 +74,8 @@ std::string parseIntelHexRecords(const uint8_t* bytes, size_t length, uint32_t f
 {
     out->file = bytes;
     // The decoder reads a C string: its text ends at the first NUL.
-    const void* nul = std::memchr(bytes, 0, length);
+    // An empty file may come without any buffer at all.
+    const void* nul = length > 0 ? std::memchr(bytes, 0, length) : nullptr;
     Cursor cursor{bytes, nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - bytes) : length};
     // The decoder wants the first record at the very start of the text.
     if (cursor.length == 0 || bytes[0] != ':') return lineError(cursor, "the file does not begin with a record (':')");
