@@ -16,11 +16,6 @@ constexpr size_t kElementHeaderSize = 8;
 constexpr size_t kSuffixSize = 16;
 constexpr uint8_t kFlashAlternateSetting = 0;
 
-uint32_t word(const uint8_t* at)
-{
-    return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
-}
-
 // The DFU suffix CRC: CRC-32 (reflected 0xEDB88320) from all ones, stored
 // without the final inversion.
 uint32_t dfuCrc(const uint8_t* bytes, size_t length)

@@ -15,10 +15,6 @@ constexpr uint16_t kMachineArm = 40;
 constexpr uint32_t kLoadSegment = 1;
 
 uint16_t half(const uint8_t* at) { return static_cast<uint16_t>(at[0] | at[1] << 8); }
-uint32_t word(const uint8_t* at)
-{
-    return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
-}
 
 struct Segment {
     uint32_t type, offset, physicalAddress, fileSize, memorySize;

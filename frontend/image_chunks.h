@@ -14,6 +14,12 @@
 
 namespace frontend {
 
+// A little-endian 32-bit field of a binary file (ELF, DfuSe).
+inline uint32_t word(const uint8_t* at)
+{
+    return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
+}
+
 // One run of defined bytes. Its data lies in the parser's pool (text
 // formats, whose bytes are decoded) or in the file bytes (binary formats).
 struct Chunk {

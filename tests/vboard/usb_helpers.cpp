@@ -42,10 +42,12 @@ Handle openAt(libusb_context* context, int position, int alt) {
     return handle;
 }
 
-Status getStatus(libusb_device_handle* handle) {
+Status getStatus(libusb_device_handle* handle) { return statusWithin(handle, kTimeout); }
+
+Status statusWithin(libusb_device_handle* handle, unsigned timeoutMs) {
     uint8_t reply[6] = {};
     Status status;
-    status.transferred = libusb_control_transfer(handle, 0xA1, 3, 0, 0, reply, 6, kTimeout);
+    status.transferred = libusb_control_transfer(handle, 0xA1, 3, 0, 0, reply, 6, timeoutMs);
     if (status.transferred == 6) {
         status.status = reply[0];
         status.pollTimeout = uint32_t(reply[1]) | uint32_t(reply[2]) << 8 | uint32_t(reply[3]) << 16;

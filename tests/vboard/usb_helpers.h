@@ -38,6 +38,8 @@ struct Status {
     uint8_t state = 0xFF;
 };
 Status getStatus(libusb_device_handle* handle);
+// The same with a timeout of its own, for requests the board may hold.
+Status statusWithin(libusb_device_handle* handle, unsigned timeoutMs);
 
 int dnload(libusb_device_handle* handle, uint16_t block, const std::vector<uint8_t>& data);
 int upload(libusb_device_handle* handle, uint16_t block, std::vector<uint8_t>& data);

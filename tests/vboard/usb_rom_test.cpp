@@ -22,18 +22,6 @@ vboard::BoardOptions options(vboard::Profile profile, double timeScale = 0.0) {
     return o;
 }
 
-Status statusWithin(libusb_device_handle* handle, unsigned timeoutMs) {
-    uint8_t reply[6] = {};
-    Status status;
-    status.transferred = libusb_control_transfer(handle, 0xA1, 3, 0, 0, reply, 6, timeoutMs);
-    if (status.transferred == 6) {
-        status.status = reply[0];
-        status.pollTimeout = uint32_t(reply[1]) | uint32_t(reply[2]) << 8 | uint32_t(reply[3]) << 16;
-        status.state = reply[4];
-    }
-    return status;
-}
-
 long msSince(Clock::time_point start) {
     return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
