@@ -7,6 +7,7 @@
 
 #include "dfu.h"
 #include "layout.h"
+#include "port_path.h"
 #include "stm32.h"
 #include "usb_holders.h"
 
@@ -67,6 +68,19 @@ void copyCut(const std::string& text, char* field, size_t size) {
 
 } // namespace
 
+extern "C" int32_t stm32GetPortPath(Stm32Context* /*context*/, int32_t targetIndex, char* path, int32_t capacity) {
+    if (path == nullptr || capacity <= 0) return 0;
+    path[0] = '\0';
+    if (targetIndex < 0) return 0;
+    stm32::UsbContext usb;
+    if (usb.init() != 0) return 0;
+    stm32::DeviceList list;
+    if (list.take(usb.get()) <= 0 || static_cast<size_t>(targetIndex) >= list.size()) return 0;
+    const std::string text = stm32::portPathOf(list.at(static_cast<size_t>(targetIndex)));
+    copyCut(text, path, static_cast<size_t>(capacity));
+    return static_cast<int32_t>(std::strlen(path));
+}
+
 extern "C" int32_t stm32GetDeviceDetails(Stm32Context* /*context*/, int32_t targetIndex, Stm32DeviceDetails* details) {
     if (details == nullptr || targetIndex < 0) return 0;
     *details = Stm32DeviceDetails{};
@@ -79,6 +93,7 @@ extern "C" int32_t stm32GetDeviceDetails(Stm32Context* /*context*/, int32_t targ
     if (libusb_get_device_descriptor(device, &descriptor) != 0 || !stm32::isTargetDescriptor(descriptor)) return 0;
 
     details->bcdDevice = descriptor.bcdDevice;
+    copyCut(stm32::portPathOf(device), details->portPath, sizeof details->portPath);
     DfuFunctionalInfo functional{};
     dfuGetFunctionalDescriptor(device, &descriptor, &functional);
     details->transferSize = functional.wTransferSize;

@@ -135,6 +135,7 @@ typedef struct Stm32DeviceDetails {
     uint16_t bcdDevice;
     int32_t transferSize; /* wTransferSize of the DFU functional descriptor, 0 if none */
     int32_t openResult;   /* opening the target for its strings: 0, or the libusb error (strings then empty) */
+    char portPath[32];    /* USB bus and port chain as lsusb -t and dfu-util -p write it ("1-2.3"), or empty */
 } Stm32DeviceDetails;
 /* Non-zero when targetIndex names a target in the device list (its strings may still be unreadable). */
 int32_t stm32GetDeviceDetails(Stm32Context *context, int32_t targetIndex, Stm32DeviceDetails *details);
@@ -148,6 +149,14 @@ int32_t stm32GetDeviceDetails(Stm32Context *context, int32_t targetIndex, Stm32D
  * protection.". Nothing else in the library sends this command.
  */
 int32_t stm32Unprotect(Stm32Context *context, int32_t targetIndex);
+
+/*
+ * The USB port path of the device at targetIndex ("1-2.3": bus, then the port
+ * chain), NUL-terminated and cut to capacity. Needs no open, so it names also
+ * a board that cannot be opened. Returns the length written, 0 when there is
+ * no device there or its ports are unknown.
+ */
+int32_t stm32GetPortPath(Stm32Context *context, int32_t targetIndex, char *path, int32_t capacity);
 
 /* Enumeration: target indices are positions in the libusb device list. */
 int32_t stm32GetDeviceCount(void);

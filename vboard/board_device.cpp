@@ -785,6 +785,16 @@ void BoardDevice::setListPosition(int position) {
     listPosition_ = position;
 }
 
+std::string BoardDevice::portPath() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return portPath_;
+}
+
+void BoardDevice::setPortPath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    portPath_ = path;
+}
+
 void BoardDevice::setPlugged(bool plugged) {
     std::lock_guard<std::mutex> lock(mutex_);
     plugged_ = plugged;

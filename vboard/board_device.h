@@ -67,9 +67,11 @@ public:
     void powerUp();
     void setPlugged(bool plugged);
     void setListPosition(int position);
+    void setPortPath(const std::string& path);
 
     // Board interface.
     int listPosition() const override;
+    std::string portPath() const override;
     Profile profile() const override;
     std::vector<uint8_t> read(uint32_t address, uint32_t length) const override;
     void write(uint32_t address, const std::vector<uint8_t>& bytes) override;
@@ -151,6 +153,7 @@ private:
 
     mutable std::mutex mutex_;
     int listPosition_ = 0;
+    std::string portPath_;
     bool plugged_ = false;
     uint8_t state_ = dfuIDLE;
     uint8_t status_ = OK;

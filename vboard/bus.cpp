@@ -30,9 +30,65 @@ constexpr int kBusNumber = 1;
 constexpr int kMaxDevices = 99;
 constexpr const char* kDeniedNodesFile = "vboard-open-denied";
 
-// libusb lists devices in the reverse order of their sysfs paths: the first
-// device added gets the highest name so that list order is addition order.
-std::string sysfsName(int index) { return "1-" + std::to_string(200 - index); }
+// libusb lists devices in the reverse order of their sysfs paths. A folder
+// named by this key holds each device, the first added under the highest
+// key, so that list order is addition order whatever the bus and port; hubs
+// sort below every other device and so come last, after the devices on them,
+// as on a real Linux machine, the newest hub first (a hub always sorts after
+// the hub it hangs on, so libusb never has to look a parent up out of turn).
+std::string listOrderKey(int index, bool hub) {
+    return hub ? "h" + std::to_string(100 + index) : "o" + std::to_string(500 - index);
+}
+
+constexpr int kMaxBus = 99;
+constexpr int kMaxPort = 127;
+constexpr int kMaxChain = 7; // USB allows five hubs between a device and its root port
+
+struct PortPath {
+    int bus = 0;
+    std::vector<int> ports;
+};
+
+// Reads "B-P.P.P"; false when the text is not such a path.
+bool parsePortPath(const std::string& text, PortPath& out, std::string& problem) {
+    size_t dash = text.find('-');
+    auto number = [](const std::string& digits, int limit, int& value) {
+        if (digits.empty() || digits.size() > 3 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        value = std::stoi(digits);
+        return value >= 1 && value <= limit;
+    };
+    if (dash == std::string::npos || !number(text.substr(0, dash), kMaxBus, out.bus)) {
+        problem = "port path \"" + text + "\" does not start with a bus number 1 to " + std::to_string(kMaxBus) +
+                  " and '-' (as in 1-2.3)";
+        return false;
+    }
+    out.ports.clear();
+    size_t begin = dash + 1;
+    for (;;) {
+        size_t dot = text.find('.', begin);
+        int port = 0;
+        if (!number(text.substr(begin, dot == std::string::npos ? std::string::npos : dot - begin), kMaxPort, port)) {
+            problem = "port path \"" + text + "\": ports are numbers 1 to " + std::to_string(kMaxPort) +
+                      " joined by '.' (as in 1-2.3)";
+            return false;
+        }
+        out.ports.push_back(port);
+        if (dot == std::string::npos) break;
+        begin = dot + 1;
+    }
+    if (int(out.ports.size()) > kMaxChain) {
+        problem = "port path \"" + text + "\" is deeper than " + std::to_string(kMaxChain) + " ports";
+        return false;
+    }
+    return true;
+}
+
+std::string portPathText(int bus, const std::vector<int>& ports, size_t depth) {
+    std::string text = std::to_string(bus) + "-";
+    for (size_t i = 0; i < depth; ++i) text += (i ? "." : "") + std::to_string(ports[i]);
+    return text;
+}
 
 std::string hex(const std::vector<uint8_t>& bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -42,6 +98,15 @@ std::string hex(const std::vector<uint8_t>& bytes) {
         out += digits[byte & 15];
     }
     return out;
+}
+
+// A full-speed hub with four ports: what a port chain such as 1-2.3 hangs on.
+std::vector<uint8_t> hubDescriptors() {
+    return {18, 1, 0x00, 0x02, 9, 0, 0, 64, 0x09, 0x1A, 0x01, 0x00, 0x00, 0x01, 0, 0, 0, 1,
+            // configuration, one hub interface with its status-change endpoint
+            9, 2, 25, 0, 1, 1, 0, 0xE0, 50,
+            9, 4, 0, 0, 1, 9, 0, 0, 0,
+            7, 5, 0x81, 3, 1, 0, 255};
 }
 
 // A USB keyboard: not a DFU target, only there to take a list position.
@@ -99,12 +164,15 @@ struct Node {
     std::unique_ptr<BoardDevice> board; // null for the foreign device
     int index = 0;
     int deviceNumber = 0;
+    int busNumber = 1;
+    std::string portPath; // "1-2.3"; kept across unplug, so a board comes back on its port
     std::string sysPath; // without the /sys prefix, as umockdev wants it
     std::string devNode;
     std::vector<uint8_t> descriptors;
     GObjectRef handler;
     bool attached = false; // ioctl handler on the node (kept across unplug)
     bool present = false;  // in sysfs, so in libusb's list
+    bool isHub = false;
 
     std::mutex clientsMutex;
     std::map<UMockdevIoctlClient*, ClientState> clients;
@@ -122,6 +190,11 @@ struct BusCore {
     void writeDeniedNodes();
     int listPositionOf(const Node& node) const;
     void renumber();
+    const Node* nodeAt(const std::string& portPath) const;
+    std::string portPathFor(const std::string& asked);
+    // Adds and plugs a device: a board, or (board null) a hub or keyboard.
+    Node& addNode(std::vector<uint8_t> descriptors, const std::string& portPath,
+                  std::unique_ptr<BoardDevice> board = nullptr, bool isHub = false);
 };
 
 struct Bus::Impl : BusCore {};
@@ -414,7 +487,7 @@ void onClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer 
 
 std::string deviceRecord(const Node& node) {
     char busDir[8], devFile[8];
-    std::snprintf(busDir, sizeof busDir, "%03d", kBusNumber);
+    std::snprintf(busDir, sizeof busDir, "%03d", node.busNumber);
     std::snprintf(devFile, sizeof devFile, "%03d", node.deviceNumber);
     std::string record;
     record += "P: " + node.sysPath + "\n";
@@ -428,7 +501,7 @@ std::string deviceRecord(const Node& node) {
         record += "E: PRODUCT=483/df11/" + std::to_string(node.board->bcdDevice()) + "\n";
         record += "A: serial=" + node.board->serial() + "\\n\n";
     }
-    record += "A: busnum=" + std::to_string(kBusNumber) + "\\n\n";
+    record += "A: busnum=" + std::to_string(node.busNumber) + "\\n\n";
     record += "A: devnum=" + std::to_string(node.deviceNumber) + "\\n\n";
     record += "A: speed=12\\n\n";
     record += "A: bConfigurationValue=1\\n\n";
@@ -521,18 +594,74 @@ void BusCore::writeDeniedNodes() {
     g_file_set_contents(path.c_str(), list.c_str(), gssize(list.size()), nullptr);
 }
 
+// Hubs come after every other device (see listOrderKey), newest hub first.
 int BusCore::listPositionOf(const Node& node) const {
+    if (!node.present) return -1;
     int position = 0;
-    for (const auto& other : nodes) {
-        if (other.get() == &node) return node.present ? position : -1;
-        if (other->present) ++position;
-    }
-    return -1;
+    for (const auto& other : nodes)
+        if (other->present && !other->isHub && (node.isHub || other->index < node.index)) ++position;
+    for (const auto& other : nodes)
+        if (other->present && other->isHub && node.isHub && other->index > node.index) ++position;
+    return position;
 }
 
 void BusCore::renumber() {
     for (const auto& node : nodes)
         if (node->board) node->board->setListPosition(listPositionOf(*node));
+}
+
+const Node* BusCore::nodeAt(const std::string& portPath) const {
+    for (const auto& node : nodes)
+        if (node->portPath == portPath) return node.get();
+    return nullptr;
+}
+
+// The port path a new board gets: the one asked for, its hubs added first,
+// or the lowest root port of bus 1 that nothing uses.
+std::string BusCore::portPathFor(const std::string& asked) {
+    if (asked.empty()) {
+        for (int port = 1; port <= kMaxPort; ++port) {
+            std::string path = portPathText(kBusNumber, {port}, 1);
+            if (!nodeAt(path)) return path;
+        }
+        throw std::length_error("vboard: no free port on bus 1");
+    }
+    PortPath parsed;
+    std::string problem;
+    if (!parsePortPath(asked, parsed, problem)) throw std::invalid_argument("vboard: " + problem);
+    std::string path = portPathText(parsed.bus, parsed.ports, parsed.ports.size());
+    if (nodeAt(path)) throw std::invalid_argument("vboard: port path " + path + " is taken");
+    for (size_t depth = 1; depth < parsed.ports.size(); ++depth) {
+        std::string hubPath = portPathText(parsed.bus, parsed.ports, depth);
+        const Node* hub = nodeAt(hubPath);
+        if (hub && !hub->isHub) throw std::invalid_argument("vboard: " + hubPath + " is a device, not a hub");
+        if (!hub) addNode(hubDescriptors(), hubPath, nullptr, true);
+    }
+    return path;
+}
+
+Node& BusCore::addNode(std::vector<uint8_t> descriptors, const std::string& portPath,
+                       std::unique_ptr<BoardDevice> board, bool isHub) {
+    int index = int(nodes.size());
+    if (index >= kMaxDevices) throw std::length_error("vboard: too many devices on one bus");
+    auto node = std::make_unique<Node>();
+    node->bus = this;
+    node->index = index;
+    node->deviceNumber = nextDeviceNumber++;
+    node->portPath = portPath;
+    node->busNumber = std::stoi(portPath.substr(0, portPath.find('-')));
+    node->isHub = isHub;
+    node->sysPath = "/devices/pci0000:00/0000:00:14.0/" + listOrderKey(index, isHub) + "/usb" +
+                    std::to_string(node->busNumber) + "/" + portPath;
+    char devNode[32];
+    std::snprintf(devNode, sizeof devNode, "/dev/bus/usb/%03d/%03d", node->busNumber, node->deviceNumber);
+    node->devNode = devNode;
+    node->descriptors = std::move(descriptors);
+    node->board = std::move(board);
+    plug(*node);
+    nodes.push_back(std::move(node));
+    renumber();
+    return *nodes.back();
 }
 
 namespace {
@@ -576,18 +705,6 @@ Bus::~Bus() {
 
 namespace {
 
-std::unique_ptr<Node> newNode(BusCore& bus, int index, int deviceNumber) {
-    auto node = std::make_unique<Node>();
-    node->bus = &bus;
-    node->index = index;
-    node->deviceNumber = deviceNumber;
-    node->sysPath = "/devices/pci0000:00/0000:00:14.0/usb1/" + sysfsName(index);
-    char devNode[32];
-    std::snprintf(devNode, sizeof devNode, "/dev/bus/usb/%03d/%03d", kBusNumber, deviceNumber);
-    node->devNode = devNode;
-    return node;
-}
-
 std::string generatedSerial(const BoardOptions& options, int index) {
     if (!options.serial.empty()) return options.serial;
     if (const char* fixed = describe(options.profile).fixedSerial) return fixed;
@@ -600,27 +717,19 @@ std::string generatedSerial(const BoardOptions& options, int index) {
 
 Board& Bus::addBoard(const BoardOptions& options) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    int index = int(impl_->nodes.size());
-    if (index >= kMaxDevices) throw std::length_error("vboard: too many devices on one bus");
-    auto node = newNode(*impl_, index, impl_->nextDeviceNumber++);
-    node->board = std::make_unique<BoardDevice>(options, generatedSerial(options, index));
-    node->descriptors = node->board->sysfsDescriptors();
-    impl_->plug(*node);
-    impl_->nodes.push_back(std::move(node));
-    impl_->renumber();
+    const std::string path = impl_->portPathFor(options.portPath);
+    // The serial counts the devices before it, hubs included, as it always has.
+    auto board = std::make_unique<BoardDevice>(options, generatedSerial(options, int(impl_->nodes.size())));
+    board->setPortPath(path);
+    std::vector<uint8_t> descriptors = board->sysfsDescriptors();
+    Node& node = impl_->addNode(std::move(descriptors), path, std::move(board));
     if (options.usbAccess == UsbAccess::OpenDenied) impl_->writeDeniedNodes();
-    return *impl_->nodes.back()->board;
+    return *node.board;
 }
 
 void Bus::addForeignDevice() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    int index = int(impl_->nodes.size());
-    if (index >= kMaxDevices) throw std::length_error("vboard: too many devices on one bus");
-    auto node = newNode(*impl_, index, impl_->nextDeviceNumber++);
-    node->descriptors = keyboardDescriptors();
-    impl_->plug(*node);
-    impl_->nodes.push_back(std::move(node));
-    impl_->renumber();
+    impl_->addNode(keyboardDescriptors(), impl_->portPathFor(""));
 }
 
 void Bus::unplug(Board& board) {
@@ -650,6 +759,12 @@ std::vector<Board*> Bus::boards() {
     for (auto& node : impl_->nodes)
         if (node->board) list.push_back(node->board.get());
     return list;
+}
+
+std::string portPathProblem(const std::string& path) {
+    PortPath parsed;
+    std::string problem;
+    return parsePortPath(path, parsed, problem) ? std::string() : problem;
 }
 
 std::string Bus::umockdevDir() const {

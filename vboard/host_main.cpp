@@ -12,6 +12,7 @@
 #include <cstring>
 #include <cstdio>
 #include <fstream>
+#include <stdexcept>
 #include <iostream>
 #include <iterator>
 #include <sstream>
@@ -82,8 +83,8 @@ void printCounts(std::ostream& out, const std::vector<Board*>& boards) {
     for (size_t i = 0; i < boards.size(); ++i) {
         const Board& board = *boards[i];
         Counters counters = board.counters();
-        out << "board " << i << " (" << vboard::describe(board.profile()).shortName << ", list position "
-            << board.listPosition() << "): state " << int(board.state()) << ", status " << int(board.status());
+        out << "board " << i << " (" << vboard::describe(board.profile()).shortName << ", port " << board.portPath()
+            << ", list position " << board.listPosition() << "): state " << int(board.state()) << ", status " << int(board.status());
         if (board.hasLeft()) {
             out << ", left DFU mode at " << hex32(board.leaveAddress());
             if (board.startFaulted()) out << " (no program there: faulted)";
@@ -112,6 +113,7 @@ void writeCountsJson(std::ostream& out, const std::vector<Board*>& boards) {
         const Board& board = *boards[i];
         Counters counters = board.counters();
         out << (i ? ", " : "") << "{\"profile\": \"" << vboard::describe(board.profile()).shortName
+            << "\", \"portPath\": \"" << board.portPath()
             << "\", \"listPosition\": " << board.listPosition() << ", \"state\": " << int(board.state())
             << ", \"status\": " << int(board.status()) << ", \"left\": " << (board.hasLeft() ? "true" : "false")
             << ", \"leaveAddress\": " << board.leaveAddress()
@@ -210,7 +212,14 @@ int main(int argc, char** argv) {
     if (options->foreignFirst) bus.addForeignDevice();
     std::vector<Board*> boards;
     for (const auto& request : options->boards) {
-        Board& board = bus.addBoard(request.options);
+        Board* added = nullptr;
+        try {
+            added = &bus.addBoard(request.options);
+        } catch (const std::invalid_argument& problem) {
+            std::cerr << "stm32-vboard: " << problem.what() + std::strlen("vboard: ") << "\n";
+            return 2;
+        }
+        Board& board = *added;
         if (!loadInitialFlash(board, request, error)) {
             std::cerr << "stm32-vboard: " << error << "\n";
             return 2;

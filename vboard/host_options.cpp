@@ -35,7 +35,7 @@ bool parseScale(const std::string& text, double& out) {
 std::string hostUsage() {
     std::string text =
         "usage: stm32-vboard [--board PROFILE [--flash FILE|--pattern SEED|--fill BYTE] [--serial TEXT]\n"
-        "                    [--read-protected] [--blank-starts-in-error] [--deny-open|--claim-busy]\n"
+        "                    [--port PATH] [--read-protected] [--blank-starts-in-error] [--deny-open|--claim-busy]\n"
         "                    [--dump FILE]]... [--foreign] [--time-scale X]\n"
         "                    [--counts] [--counts-json FILE] -- COMMAND [ARGS...]\n"
         "       stm32-vboard --list-profiles\n"
@@ -124,6 +124,13 @@ std::optional<HostOptions> parseHostOptions(const std::vector<std::string>& args
             current().options.fillByte = uint8_t(number);
         } else if (arg == "--serial") {
             if (!value(arg, current().options.serial)) return std::nullopt;
+        } else if (arg == "--port") {
+            if (!value(arg, text)) return std::nullopt;
+            if (std::string problem = portPathProblem(text); !problem.empty()) {
+                error = problem;
+                return std::nullopt;
+            }
+            current().options.portPath = text;
         } else if (arg == "--dump") {
             if (!value(arg, current().dumpFile)) return std::nullopt;
         } else if (arg == "--foreign") {

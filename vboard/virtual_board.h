@@ -118,6 +118,10 @@ struct BoardOptions {
     // (reset vector erased), as blank parts do.
     bool blankStartsInError = false;
     UsbAccess usbAccess = UsbAccess::Normal;
+    // USB port path as lsusb -t and dfu-util -p write it: bus, then the port
+    // chain ("1-3", "1-2.4"). Empty: the lowest free port of bus 1. A chain
+    // brings its hubs onto the bus (they take list positions, as real hubs do).
+    std::string portPath;
 };
 
 // Recorded counts. Every request kind counts, also those that failed.
@@ -139,6 +143,7 @@ public:
 
     // Position of the board in libusb's device list (0-based).
     virtual int listPosition() const = 0;
+    virtual std::string portPath() const = 0; // "1-3", "1-2.4"
     virtual Profile profile() const = 0;
 
     // Memory access by absolute address (internal flash, option bytes, ...).
@@ -188,7 +193,9 @@ public:
     Bus(const Bus&) = delete;
     Bus& operator=(const Bus&) = delete;
 
-    // Devices appear in libusb's list in the order they are added.
+    // Devices appear in libusb's list in the order they are added, whatever
+    // their port paths. A port path that is malformed or taken throws
+    // std::invalid_argument.
     Board& addBoard(const BoardOptions& options = {});
     void addForeignDevice(); // a HID keyboard, not a DFU target
     void unplug(Board& board);
@@ -211,6 +218,10 @@ void ensurePreload(int argc, char** argv);
 
 // Name of a request kind, for messages ("GetStatus", "ErasePage", ...).
 const char* requestName(Request kind);
+
+// Checks a port path ("1-3", "1-2.4": bus 1 to 99, then 1 to 7 ports of 1 to
+// 127); empty when it is well formed, else what is wrong.
+std::string portPathProblem(const std::string& path);
 
 } // namespace vboard
 

@@ -50,6 +50,56 @@ TEST_F(EnumerationTest, UnpluggedTargetLeavesItsEntryEmpty) {
     EXPECT_EQ(indices[1], -1);
 }
 
+// Port paths name boards that share a serial number: the ones the bus was
+// given, hub chains included, and also for a board that cannot be opened.
+TEST_F(EnumerationTest, PortPathsAsTheBusPlacesTheBoards) {
+    vboard::BoardOptions options;
+    options.profile = Profile::F0;
+    auto& first = bus->addBoard(options);
+    options.portPath = "1-4.3";
+    auto& onHub = bus->addBoard(options);
+    options.portPath = "2-7";
+    options.usbAccess = vboard::UsbAccess::OpenDenied;
+    auto& denied = bus->addBoard(options);
+
+    char path[32] = "x";
+    ASSERT_GT(stm32GetPortPath(ctx, first.listPosition(), path, sizeof path), 0);
+    EXPECT_STREQ(path, "1-1");
+    ASSERT_GT(stm32GetPortPath(ctx, onHub.listPosition(), path, sizeof path), 0);
+    EXPECT_STREQ(path, "1-4.3");
+    EXPECT_EQ(onHub.portPath(), "1-4.3");
+
+    Stm32DeviceDetails details{};
+    ASSERT_NE(stm32GetDeviceDetails(ctx, denied.listPosition(), &details), 0);
+    EXPECT_NE(details.openResult, 0);
+    EXPECT_STREQ(details.portPath, "2-7") << "the path needs no open";
+    EXPECT_STREQ(details.serial, "");
+
+    ASSERT_NE(stm32GetDeviceDetails(ctx, onHub.listPosition(), &details), 0);
+    EXPECT_STREQ(details.portPath, "1-4.3");
+    EXPECT_EQ(details.openResult, 0);
+
+    // A short buffer gets a cut, terminated path; nothing there gets none.
+    char tiny[4] = "xyz";
+    EXPECT_EQ(stm32GetPortPath(ctx, onHub.listPosition(), tiny, sizeof tiny), 3);
+    EXPECT_STREQ(tiny, "1-4");
+    EXPECT_EQ(stm32GetPortPath(ctx, 40, path, sizeof path), 0);
+    EXPECT_STREQ(path, "");
+    EXPECT_EQ(stm32GetPortPath(ctx, -1, path, sizeof path), 0);
+}
+
+TEST_F(EnumerationTest, PortPathsThatCannotBeAreRefused) {
+    vboard::BoardOptions options;
+    options.portPath = "1-2";
+    bus->addBoard(options);
+    for (const char* taken : {"1-2", "1-2.1", "0-1", "1-", "1-2..3", "1-128", "x-1", "1-1.1.1.1.1.1.1.1"}) {
+        options.portPath = taken;
+        EXPECT_THROW(bus->addBoard(options), std::invalid_argument) << taken;
+    }
+    EXPECT_EQ(vboard::portPathProblem("1-1.1.1.1.1.1.1"), "");
+    EXPECT_NE(vboard::portPathProblem("100-1"), "");
+}
+
 using FlashInfoTest = BoardTest;
 
 TEST_F(FlashInfoTest, SingleAndMultiSegmentLayouts) {

@@ -221,23 +221,39 @@ TEST(StateMachine, LeaveRecordsTheAddressPointerAndDropsOffTheBus) {
 }
 
 TEST(Timing, BusyLastsTheTrueEraseTimeAndStatusReportsTheTimeLeft) {
+    // The L4 ROM announces less than its 2 KB page erase (22 ms) takes.
+    Driver l4(Profile::L4, 1.0);
+    ASSERT_EQ(l4.dnload(0, Driver::command(0x41, 0x08000000)).completion, Completion::Done);
+    Driver::Status first = l4.getStatus();
+    EXPECT_EQ(first.state, dfuDNBUSY);
+    EXPECT_EQ(first.pollMs, 10u);
+    l4.advanceMs(10);
+    Driver::Status again = l4.getStatus();
+    EXPECT_EQ(again.state, dfuDNBUSY);
+    EXPECT_EQ(again.pollMs, 12u);
+    l4.advanceMs(12);
+    EXPECT_EQ(l4.getStatus().state, dfuDNLOAD_IDLE);
+    Counters counters = l4.board().counters();
+    EXPECT_EQ(counters.busyMicroseconds, 22000u);
+    EXPECT_EQ(counters.pollTimeoutMilliseconds, 10u + 12u);
+    EXPECT_EQ(counters.heldRequests, 0u);
+}
+
+// The H7 ROM announces 1000 ms for a 128 KB sector, takes 0.9 s, and holds a
+// status request sent meanwhile until the erase is over.
+TEST(Timing, TheH7HoldsAStatusRequestThroughItsSectorErase) {
     Driver h7(Profile::H7, 1.0);
-    ASSERT_EQ(h7.dnload(0, Driver::command(0x41, 0x08000000)).completion, Completion::Done);
+    ASSERT_EQ(h7.dnload(0, Driver::command(0x41, 0x08020000)).completion, Completion::Done);
     Driver::Status first = h7.getStatus();
     EXPECT_EQ(first.state, dfuDNBUSY);
-    EXPECT_EQ(first.pollMs, 100u); // what the H7 ROM reports
-    h7.advanceMs(100);
-    Driver::Status again = h7.getStatus();
-    EXPECT_EQ(again.state, dfuDNBUSY);
-    EXPECT_EQ(again.pollMs, 1900u); // 128 KB sector: 2 s in all
-    h7.advanceMs(1899);
-    EXPECT_EQ(h7.getStatus().state, dfuDNBUSY);
+    EXPECT_EQ(first.pollMs, 1000u);
     h7.advanceMs(1);
-    EXPECT_EQ(h7.getStatus().state, dfuDNLOAD_IDLE);
-    Counters counters = h7.board().counters();
-    EXPECT_EQ(counters.busyMicroseconds, 2000000u);
-    EXPECT_EQ(counters.pollTimeoutMilliseconds, 100u + 1900u + 1u);
-    EXPECT_EQ(counters.heldRequests, 0u);
+    ControlResult held = h7.request(0xA1, 3, 0, {}, 6);
+    ASSERT_EQ(held.data.size(), 6u);
+    EXPECT_EQ(held.data[4], dfuDNLOAD_IDLE);
+    EXPECT_EQ(held.releaseAtUs, 1000000u + 900000u); // the test clock started at 1 s
+    EXPECT_EQ(h7.board().counters().busyMicroseconds, 900000u);
+    EXPECT_EQ(h7.board().counters().heldRequests, 1u);
 }
 
 TEST(Timing, HoldingRomsAnswerTheSecondStatusWhenTheEraseIsOver) {

@@ -20,6 +20,15 @@ for name in "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg" "@Option B
 done
 [ "$(grep -c '^Found DFU: \[0483:df11\]' list.txt)" -eq 6 ] || fail "dfu-util -l should find 6 alternate settings"
 
+# Port paths: dfu-util's -p finds a board by the path the bus gave it, on a hub too.
+"$host" --board f4 --board f1 --port 1-3.2 -- dfu-util -l > paths.txt 2>&1 || fail "dfu-util -l (paths) exited $?"
+grep -q 'path="1-1", alt=0' paths.txt || fail "dfu-util -l does not show path 1-1"
+grep -q 'path="1-3.2", alt=0' paths.txt || fail "dfu-util -l does not show path 1-3.2"
+head -c 3000 /dev/urandom > by-path.bin
+"$host" --board f4 --board f1 --port 1-3.2 --flash by-path.bin -- \
+  dfu-util -p 1-3.2 -a 0 -s 0x08000000:3000 -U by-path-up.bin > by-path.log 2>&1 || fail "dfu-util -p exited $?"
+cmp -s by-path-up.bin by-path.bin || fail "dfu-util -p 1-3.2 read another board"
+
 for profile in f4 f1; do
   # Upload: flash content from a file, read back across several blocks and
   # not aligned to a block at the end.

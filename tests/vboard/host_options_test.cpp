@@ -40,12 +40,14 @@ TEST(HostOptions, PerBoardOptionsApplyToTheLastBoardAndGlobalsToAll) {
 }
 
 TEST(HostOptions, RomPropertiesBelongToTheirBoard) {
-    auto options = parse({"--board", "f4", "--read-protected", "--deny-open", "--board", "c5",
+    auto options = parse({"--board", "f4", "--read-protected", "--deny-open", "--port", "1-2.3", "--board", "c5",
                           "--blank-starts-in-error", "--claim-busy", "--board", "h7-rev-v", "--", "true"});
     ASSERT_TRUE(options);
     ASSERT_EQ(options->boards.size(), 3u);
     EXPECT_TRUE(options->boards[0].options.readProtected);
     EXPECT_EQ(options->boards[0].options.usbAccess, UsbAccess::OpenDenied);
+    EXPECT_EQ(options->boards[0].options.portPath, "1-2.3");
+    EXPECT_EQ(options->boards[1].options.portPath, "");
     EXPECT_FALSE(options->boards[0].options.blankStartsInError);
     EXPECT_EQ(options->boards[1].options.profile, Profile::C5);
     EXPECT_TRUE(options->boards[1].options.blankStartsInError);
@@ -80,7 +82,7 @@ TEST(HostOptions, BadValuesAreRefusedWithAReason) {
         {"--board", "f9", "--", "true"},   {"--fill", "256", "--", "true"},  {"--fill", "-1", "--", "true"},
         {"--pattern", "x1", "--", "true"}, {"--time-scale", "-1", "--", "true"},
         {"--time-scale", "nan", "--", "true"}, {"--bogus", "--", "true"}, {"--board"}, {"--board", "f1"},
-        {"--dump"}};
+        {"--dump"}, {"--port", "1.2", "--", "true"}, {"--port", "1-0", "--", "true"}};
     for (const auto& args : bad) {
         std::string error;
         EXPECT_FALSE(parse(args, &error)) << args[0];

@@ -24,7 +24,7 @@ TEST(UsbEnumeration, ListOrderIsAdditionOrderWithForeignDeviceFirst) {
     vboard::Bus bus;
     bus.addForeignDevice();
     vboard::Board& f1 = bus.addBoard({});
-    vboard::Board& f4 = bus.addBoard(vboard::BoardOptions{vboard::Profile::F4, 0.0, 0xFF, ""});
+    vboard::Board& f4 = bus.addBoard(vboard::BoardOptions{vboard::Profile::F4, 0.0, 0xFF, "", false, false, vboard::UsbAccess::Normal, ""});
     auto context = openContext();
     auto devices = listDevices(context.get());
     ASSERT_EQ(devices.size(), 3u);
