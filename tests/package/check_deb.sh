@@ -149,7 +149,14 @@ check "programs and libraries are stripped" \
 page="$root/usr/share/man/man1/stm32cmd.1.gz"
 check "man page is gzip-compressed" gzip -t "$page"
 check_man_lookup "$root/usr/share/man" stm32cmd
-[ -x "$root/usr/bin/stm32-vboard" ] && check_man_lookup "$root/usr/share/man" stm32-vboard
+if [ -x "$root/usr/bin/stm32-vboard" ]; then
+  check_man_lookup "$root/usr/share/man" stm32-vboard
+  vboard_page="$(LC_ALL=C MANWIDTH=200 man -l -P cat "$root/usr/share/man/man1/stm32-vboard.1.gz" 2>/dev/null)"
+  for file in "${vboard_files[@]}"; do
+    [[ "$file" == lib/* ]] || continue
+    check "stm32-vboard's page names /usr/$file" grep -qF "/usr/$file" <<<"$vboard_page"
+  done
+fi
 check "lexgrog reads the packaged page's NAME" bash -c "lexgrog '$page' | grep -q 'stm32cmd - '"
 check "man page lists its fifteen exit codes" \
   test "$(zcat "$page" | sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' | grep -cE '^\.B [0-9]+$')" -eq 15

@@ -44,6 +44,8 @@ mount -t devpts devpts "$root/dev/pts" && mounted+=("$root/dev/pts")
 
 installed_packages() { chroot "$root" dpkg-query -W -f '${db:Status-Abbrev}\n' | grep -c '^ii'; }
 packages_before="$(installed_packages)"
+# debootstrap leaves its own .debs in apt's cache: only new ones were downloaded.
+ls "$root/var/cache/apt/archives" > "$dir/debs-before.txt"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
 # A login's environment, not ours: nothing of this machine's build setup leaks in.
 status=0
@@ -58,7 +60,8 @@ chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin TER
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 packages_after="$(installed_packages)"
-downloaded="$(du -cm "$root"/var/cache/apt/archives/*.deb 2>/dev/null | tail -1 | cut -f1)"
+downloaded="$(cd "$root/var/cache/apt/archives" && ls | grep '\.deb$' | grep -vxFf "$dir/debs-before.txt" |
+  xargs -r stat -c %s | awk '{ n += $1 } END { printf "%d", n / 1048576 + 0.5 }')"
 read -r real user sys < "$root/root/setup.time"
 echo "package installation: ${real} s wall ($((packages_after - packages_before)) packages, ${downloaded:-?} MB of .debs)"
 read -r real user sys < "$root/root/demo.time"
