@@ -2,8 +2,8 @@
 # Linux: two Debian packages of one source, as Debian would ship them:
 #   stm32cmd      the flasher: stm32cmd, its man page and the udev rule
 #                 (install component "flasher"; needs libusb only)
-#   stm32-vboard  the virtual board: stm32-vboard and its man page
-#                 (component "vboard"; needs umockdev)
+#   stm32-vboard  the virtual board: stm32-vboard, its open-guard preload
+#                 library and its man page (component "vboard"; needs umockdev)
 # Windows (cross build): stm32cmd.exe, the GUI and a README, packed as one
 # flat .zip.
 #   cmake --build build --target package        -> build/stm32cmd_<ver>_<arch>.deb
@@ -39,9 +39,16 @@ if(WIN32)
 else()
   if(TARGET stm32-vboard)
     install(TARGETS stm32-vboard RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT vboard)
+    # The preload library behind --deny-open, in the private folder where
+    # stm32-vboard looks for it (see vboard/CMakeLists.txt).
+    get_target_property(_guard_dir vboard_open_guard STM32_INSTALL_DIR)
+    install(TARGETS vboard_open_guard LIBRARY DESTINATION ${_guard_dir} COMPONENT vboard)
   endif()
 
   # Debian wants compressed man pages; -n keeps the package reproducible.
+  # They are made when the tree is configured (again whenever a page
+  # changes), so that `cmake --install` works after a build of the programs
+  # alone and never has to write into the build tree itself.
   set(_pages stm32cmd.1)
   set(_page_component_stm32cmd.1 flasher)
   if(TARGET stm32-vboard)
@@ -49,26 +56,21 @@ else()
     set(_page_component_stm32-vboard.1 vboard)
   endif()
   find_program(STM32_GZIP gzip)
-  set(_compressed)
   foreach(_page IN LISTS _pages)
     set(_source ${STM32_DIST_DIR}/man/${_page})
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_source})
+    set(_installed ${_source})
     if(STM32_GZIP)
       set(_installed ${CMAKE_CURRENT_BINARY_DIR}/dist/${_page}.gz)
-      add_custom_command(
-        OUTPUT ${_installed}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/dist
-        COMMAND ${STM32_GZIP} -9nc ${_source} > ${_installed}
-        DEPENDS ${_source}
-        VERBATIM)
-      list(APPEND _compressed ${_installed})
-    else()
-      set(_installed ${_source})
+      file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/dist)
+      execute_process(COMMAND ${STM32_GZIP} -9nc ${_source}
+        OUTPUT_FILE ${_installed} RESULT_VARIABLE _gzip_result)
+      if(NOT _gzip_result EQUAL 0)
+        message(FATAL_ERROR "gzip could not compress ${_source}: ${_gzip_result}")
+      endif()
     endif()
     install(FILES ${_installed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${_page_component_${_page}})
   endforeach()
-  if(_compressed)
-    add_custom_target(stm32-man-pages ALL DEPENDS ${_compressed})
-  endif()
 
   # Under the prefix for a plain install (the admin links or copies it into
   # /etc/udev/rules.d); the .deb moves it to /lib/udev/rules.d, see below.
@@ -87,9 +89,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "Flasher for STM32 boards in USB DFU mode (list, program, read, erase)")
 set(CPACK_PACKAGE_DESCRIPTION
   "stm32cmd lists STM32 boards that run the system bootloader in USB DFU mode\n\
-and uploads raw binary or Intel HEX images into their internal flash with\n\
-read-back, erase, write and byte-by-byte verify, downloads flash into a file\n\
-and erases flash.\n\
+and uploads images into their internal flash with read-back, erase, write\n\
+and byte-by-byte verify, downloads flash into a file and erases flash.\n\
+Images may be raw binary, Intel HEX, Motorola S-record, ELF or DfuSe (.dfu).\n\
 Part of ${PROJECT_NAME}.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)

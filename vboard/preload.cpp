@@ -4,6 +4,7 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,11 +20,29 @@ constexpr const char* kReexecMarker = "VBOARD_PRELOAD_REEXEC";
 #ifndef VBOARD_OPEN_GUARD
 #define VBOARD_OPEN_GUARD ""
 #endif
+#ifndef VBOARD_OPEN_GUARD_FROM_BINDIR
+#define VBOARD_OPEN_GUARD_FROM_BINDIR ""
+#endif
 
-// The open guard is optional: without it only refused opens cannot be modelled.
+// Where an install puts the guard beside this program (bin/../lib/...).
+std::string installedOpenGuard() {
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0 || !*VBOARD_OPEN_GUARD_FROM_BINDIR) return "";
+    std::string path(self, size_t(length));
+    return path.substr(0, path.rfind('/') + 1) + VBOARD_OPEN_GUARD_FROM_BINDIR;
+}
+
+// The installed guard first, so that an installed program never depends on
+// the build tree it came from. The guard is optional: without it only
+// refused opens cannot be modelled.
 std::string openGuard() {
-    const char* path = VBOARD_OPEN_GUARD;
-    return *path && access(path, R_OK) == 0 ? path : "";
+    for (const std::string& candidate : {installedOpenGuard(), std::string(VBOARD_OPEN_GUARD)}) {
+        char resolved[PATH_MAX];
+        if (!candidate.empty() && realpath(candidate.c_str(), resolved) && access(resolved, R_OK) == 0)
+            return resolved;
+    }
+    return "";
 }
 
 bool preloads(const char* name) {

@@ -27,7 +27,7 @@ for deb in build/stm32cmd_*.deb build/stm32-vboard_*.deb; do
 done
 deb="$(printf '%s\n' "${debs[@]}" | grep '/stm32cmd_' || true)"
 vboard_deb="$(printf '%s\n' "${debs[@]}" | grep '/stm32-vboard_' || true)"
-STM32_DEB="$deb" STM32_VBOARD_DEB="$vboard_deb" run_ctest build -L '^package$' || status=1
+STM32_PACKAGE_STAGE=1 STM32_DEB="$deb" STM32_VBOARD_DEB="$vboard_deb" run_ctest build -L '^package$' || status=1
 
 # The cross build as the Windows stage makes it; made here when that stage
 # has not run but its toolchain and the cross-built libusb are there.

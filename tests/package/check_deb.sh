@@ -69,12 +69,55 @@ check "stm32cmd depends on libusb-1.0-0" has_dependency 'libusb-1\.0-0' "$packag
 for lib in umockdev 'libumockdev[0-9]*' 'libglib2\.0-0'; do
   check "stm32cmd does not depend on $lib" bash -c "! grep -qE '(^|, )$lib( |,|\$)' <<<'$package_depends'"
 done
+
+# Every format the image loader knows is named in the description, so that
+# apt's search finds the flasher by the format a user has.
+description="$(dpkg-deb -f "$deb" Description)"
+format_words() {
+  case "$1" in
+    RAW) echo 'raw binary' ;;
+    INTEL_HEX) echo 'Intel HEX' ;;
+    SREC) echo 'S-record' ;;
+    ELF) echo 'ELF' ;;
+    DFUSE) echo 'DfuSe' ;;
+    *) echo "$1 (no words for it in this check)" ;;
+  esac
+}
+formats="$(sed -nE 's/^ *STM32_IMAGE_([A-Z_]+) = [0-9]+.*/\1/p' "$source/frontend/image_loader.h")"
+check "the loader's formats are found" test "$(wc -w <<<"$formats")" -ge 5
+for format in $formats; do
+  words="$(format_words "$format")"
+  check "stm32cmd: description names $words" grep -qF "$words" <<<"$description"
+done
+
 if [ -n "$vboard_deb" ]; then
   check_metadata "$vboard_deb" stm32-vboard
   # The virtual board runs its command under umockdev's preload library,
   # which no linker dependency reveals.
   check "stm32-vboard depends on umockdev (preload library)" has_dependency umockdev "$package_depends"
 fi
+
+# --- the README's install commands ---------------------------------------------
+# Each package built has an `apt install ./out/<pattern>` line in the README
+# whose pattern matches it, and apt accepts what that line names.
+readme_patterns="$(sed -nE 's|^sudo apt install \./out/([^ ]+\.deb)( .*)?$|\1|p' "$source/README.md")"
+check "README has apt install lines for ./out/*.deb" test -n "$readme_patterns"
+for file in "$deb" $vboard_deb; do
+  name="$(basename "$file")"
+  pattern=""
+  for candidate in $readme_patterns; do
+    # shellcheck disable=SC2053  # the README's glob is matched on purpose
+    [[ "$name" == $candidate ]] && pattern="$candidate"
+  done
+  check "README's apt install line matches $name" test -n "$pattern"
+done
+# What a user runs from the top of the tree, where out/ holds the packages.
+mkdir -p "$work/readme/out"
+cp "$deb" ${vboard_deb:+"$vboard_deb"} "$work/readme/out/"
+for pattern in $readme_patterns; do
+  check "apt install ./out/$pattern resolves" \
+    bash -c "cd '$work/readme' && apt-get install -s --no-install-recommends ./out/$pattern 2>/dev/null | grep -q '^Conf '"
+done
 
 # --- contents -----------------------------------------------------------------
 # The udev rule moves to /lib/udev/rules.d; everything else stays under /usr.
@@ -101,11 +144,19 @@ root="$work/root"
 check "dpkg-deb -x unpacks both into one tree" \
   bash -c "dpkg-deb -x '$deb' '$root' && { [ -z '$vboard_deb' ] || dpkg-deb -x '$vboard_deb' '$root'; }"
 check_no_run_path "$root"
-check "programs are stripped" bash -c "! file '$root'/usr/bin/* | grep -q 'not stripped'"
+check "programs and libraries are stripped" \
+  bash -c "! find '$root' -type f \( -perm -u+x -o -name '*.so' \) -exec file {} + | grep -q 'not stripped'"
 page="$root/usr/share/man/man1/stm32cmd.1.gz"
 check "man page is gzip-compressed" gzip -t "$page"
 check_man_lookup "$root/usr/share/man" stm32cmd
-[ -x "$root/usr/bin/stm32-vboard" ] && check_man_lookup "$root/usr/share/man" stm32-vboard
+if [ -x "$root/usr/bin/stm32-vboard" ]; then
+  check_man_lookup "$root/usr/share/man" stm32-vboard
+  vboard_page="$(LC_ALL=C MANWIDTH=200 man -l -P cat "$root/usr/share/man/man1/stm32-vboard.1.gz" 2>/dev/null)"
+  for file in "${vboard_files[@]}"; do
+    [[ "$file" == lib/* ]] || continue
+    check "stm32-vboard's page names /usr/$file" grep -qF "/usr/$file" <<<"$vboard_page"
+  done
+fi
 check "lexgrog reads the packaged page's NAME" bash -c "lexgrog '$page' | grep -q 'stm32cmd - '"
 check "man page lists its fifteen exit codes" \
   test "$(zcat "$page" | sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' | grep -cE '^\.B [0-9]+$')" -eq 15
@@ -113,24 +164,8 @@ check "man page lists its fifteen exit codes" \
   check_udev_rule "$root/lib/udev/rules.d/60-stm32-dfu.rules"
 
 # --- the unpacked programs, with the trees they came from hidden -------------
-# Hiding needs a private mount namespace (root, or user namespaces); where
-# there is none the programs still run, unhidden, and that is said.
-hide_script="$work/hide.sh"
-{
-  echo 'set -e'
-  # The build tree first: it may lie inside the source tree.
-  for dir in "$build" "$source"; do
-    echo "mount -t tmpfs -o ro,size=1m stm32-hidden '$dir'"
-  done
-  echo 'exec "$@"'
-} > "$hide_script"
-if unshare --mount --propagation private bash "$hide_script" true 2>/dev/null; then
-  hidden() { unshare --mount --propagation private bash "$hide_script" "$@"; }
-  tree_is_hidden() { [ -n "$(ls -A "$build")" ] && [ -z "$(hidden ls -A "$build")" ]; }
-  check "build tree is hidden from the programs" tree_is_hidden
-else
-  echo "note: no mount namespace here; build tree not hidden" >&2
-fi
+# The build tree first: it may lie inside the source tree.
+hide_trees "$work" "$build" "$source"
 
 bin="$root/usr/bin"
 cd "$work"

@@ -8,7 +8,7 @@ program="$2"
 . "$(dirname "$0")/checks.sh"
 . "$(dirname "$0")/man.sh"
 
-check_page_form "$page" stm32-vboard NAME SYNOPSIS DESCRIPTION OPTIONS PROFILES "EXIT STATUS" EXAMPLES "SEE ALSO"
+check_page_form "$page" stm32-vboard NAME SYNOPSIS DESCRIPTION OPTIONS PROFILES "EXIT STATUS" EXAMPLES FILES "SEE ALSO"
 text="$(render_page "$page")"
 options="$(section_text OPTIONS <<<"$text")"
 profiles="$(section_text PROFILES <<<"$text")"

@@ -19,12 +19,12 @@ check_file_list() {
   fi
 }
 
-# No program may find its libraries through the build tree: such a package
-# works here and nowhere else.
+# No program or library of ours may find its libraries through the build
+# tree: such a package works here and nowhere else.
 check_no_run_path() {
   local root="$1" f
   while IFS= read -r f; do
-    [ -f "$root/$f" ] && [ -x "$root/$f" ] || continue
+    [ -f "$root/$f" ] && { [ -x "$root/$f" ] || [[ "$f" == *.so ]]; } || continue
     check "$f has no RPATH/RUNPATH" bash -c "! readelf -d '$root/$f' | grep -qE 'R(UN)?PATH'"
   done < <(files_under "$root")
 }
@@ -56,4 +56,28 @@ check_man_lookup() {
     check "man finds $name in $(basename "$(dirname "$mandir")")/man" \
       bash -c "LC_ALL=C man -M '$mandir' -P cat 1 '$name' 2>/dev/null | grep -q '^EXIT STATUS'"
   done
+}
+
+# From here on `hidden` runs a command with the given folders out of sight
+# (an empty read-only tmpfs over each, in a private mount namespace), so that
+# a program still reaching into the build or source tree fails. Where no
+# mount namespace can be had (no root, no user namespaces) the programs run
+# unhidden, and that is said.
+#   hide_trees <scratch folder> <folder>...   (a folder inside another first)
+hide_trees() {
+  local script="$1/hide.sh" probe="$2" dir
+  shift
+  {
+    echo 'set -e'
+    for dir in "$@"; do echo "mount -t tmpfs -o ro,size=1m stm32-hidden '$dir'"; done
+    echo 'exec "$@"'
+  } > "$script"
+  if ! unshare --mount --propagation private bash "$script" true 2>/dev/null; then
+    echo "note: no mount namespace here; $probe not hidden" >&2
+    return 0
+  fi
+  hide_script="$script"
+  hidden() { unshare --mount --propagation private bash "$hide_script" "$@"; }
+  check "$(basename "$probe") is hidden from the programs" \
+    bash -c "[ -n \"\$(ls -A '$probe')\" ] && [ -z \"\$(unshare --mount --propagation private bash '$script' ls -A '$probe')\" ]"
 }

@@ -16,6 +16,13 @@ check_on_virtual_board() {
   out="$(hidden "$vboard" --board f1 --board f4 -- "$cmd" -l 2>&1)"
   check "list shows both boards of two" test "$(grep -c '^STM32 (ID:' <<<"$out")" -eq 2
 
+  # Refused opens come from the preload library installed beside
+  # stm32-vboard; without it the board would open and list.
+  out="$(hidden "$vboard" --board f1 --deny-open -- "$cmd" -l 2>&1)"
+  status=$?
+  check "a board that refuses opening fails the list" test "$status" -ne 0
+  check "the open is refused as access denied" grep -q 'cannot be opened (access denied)' <<<"$out"
+
   # An odd length, so that the last block is partly kept from the old flash.
   head -c 5001 /dev/urandom > "$work/image.bin"
   out="$(hidden "$vboard" --board f1 --pattern 7 --dump "$work/flash.bin" -- \
