@@ -1,8 +1,10 @@
 #include "targets.h"
 
 #include <cstdio>
+#include <new>
 
 #include "open_failure.h"
+#include "target_choice.h"
 
 namespace cli {
 
@@ -21,17 +23,14 @@ std::string boardName(const BoardEntry& board)
 
 std::vector<BoardEntry> listBoards(Stm32Context* context, bool withDetails)
 {
+    Stm32ScopedTargetList targets;
+    if (stm32ListTargets(context, &targets.list) < 0) throw std::bad_alloc();
     std::vector<BoardEntry> boards;
-    const int32_t count = stm32GetDeviceCount();
-    if (count <= 0) return boards;
-    std::vector<int32_t> indices(static_cast<size_t>(count), -1);
-    stm32GetDeviceIndices(context, indices.data(), count);
-    for (int32_t listId : indices) {
-        if (listId < 0) continue;
+    for (int32_t i = 0; i < targets.list.count; ++i) {
         BoardEntry board;
-        board.choice = static_cast<int32_t>(boards.size());
-        board.listId = listId;
-        if (withDetails) board.detailsRead = stm32GetDeviceDetails(context, listId, &board.details) != 0;
+        board.choice = i;
+        board.listId = targets.list.indices[i];
+        if (withDetails) board.detailsRead = stm32GetDeviceDetails(context, board.listId, &board.details) != 0;
         boards.push_back(board);
     }
     return boards;

@@ -18,8 +18,9 @@ struct BoardEntry {
     Stm32DeviceDetails details{};
 };
 
-// Every connected target in list order; a board that left between counting
-// and listing is left out. Details open each board, so only when asked.
+// Every connected target in list order (a board that left between counting
+// and listing is left out). Details open each board, so only when asked.
+// Throws std::bad_alloc when memory is short.
 std::vector<BoardEntry> listBoards(Stm32Context* context, bool withDetails);
 
 // Position in boards of the one with this serial number, or -1.
