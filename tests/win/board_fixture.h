@@ -32,7 +32,7 @@ protected:
         options.profile = profile;
         return bus.addBoard(options);
     }
-    void startWatch() { startDeviceWatch(controller, &recorder, &Recorder::onTargetChanged); }
+    void startWatch() { startTargetWatch(controller, &recorder, &Recorder::onTargetChanged); }
     void startWatchAndWaitFor(const std::string& status) {
         startWatch();
         ASSERT_TRUE(recorder.waitForStatus(status)) << recorder.lastStatus();
