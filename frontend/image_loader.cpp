@@ -11,10 +11,7 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
+#include "file_open.h"
 #include "image_chunks.h"
 
 namespace {
@@ -176,19 +173,6 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-std::FILE* openForReading(const char* path)
-{
-#ifdef _WIN32
-    const int units = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
-    if (units <= 0) return nullptr;
-    std::wstring wide(static_cast<size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path, -1, &wide[0], units);
-    return _wfopen(wide.c_str(), L"rb");
-#else
-    return std::fopen(path, "rb");
-#endif
-}
-
 // The file's length, or -1 with errno set.
 int64_t fileLength(std::FILE* file)
 {
@@ -306,7 +290,7 @@ int32_t stm32LoadImageFile(const char* path, uint8_t* image, uint32_t capacity, 
     if (loaded == nullptr) return STM32_LOAD_READ_ERROR;
     clear(loaded);
     if (path == nullptr) return readFailure(loaded, "(no file)", ENOENT);
-    FileHandle file(openForReading(path));
+    FileHandle file(frontend::openFile(path, "rb"));
     if (!file) return readFailure(loaded, path, errno);
     const int64_t length = fileLength(file.get());
     if (length < 0) return readFailure(loaded, path, errno);

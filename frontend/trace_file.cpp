@@ -2,13 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
+#include "file_open.h"
 #include "stm32.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -31,19 +27,6 @@ void writeTraceLine(void* userData, const char* line)
     std::fflush(file);
 }
 
-std::FILE* openForAppend(const char* path)
-{
-#ifdef _WIN32
-    const int units = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
-    if (units <= 0) return nullptr;
-    std::wstring wide(static_cast<size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path, -1, &wide[0], units);
-    return _wfopen(wide.c_str(), L"ab");
-#else
-    return std::fopen(path, "ab");
-#endif
-}
-
 } // namespace
 
 int32_t stm32TraceWanted(const char* debugVariable, int32_t storedSetting)
@@ -55,7 +38,7 @@ int32_t stm32TraceWanted(const char* debugVariable, int32_t storedSetting)
 int32_t stm32StartTraceFile(const char* path)
 {
     stm32StopTraceFile();
-    std::FILE* file = path != nullptr ? openForAppend(path) : nullptr;
+    std::FILE* file = path != nullptr ? frontend::openFile(path, "ab") : nullptr;
     if (file == nullptr) return 0;
     g_traceFile = file;
     stm32SetTraceCallback(writeTraceLine, file);
