@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "controller_parts.h"
+#include "controller_testing.h"
 #include "elapsed_time.h"
 
 namespace controller {

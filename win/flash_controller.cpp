@@ -4,6 +4,7 @@
 #include <new>
 
 #include "controller_parts.h"
+#include "controller_testing.h"
 #include "trace_file.h"
 
 FlashController* createFlashController(SettingsStore* settings) {

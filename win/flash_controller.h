@@ -72,10 +72,6 @@ std::vector<int32_t> watchedTargetIndices(FlashController* controller);
 int32_t chosenTargetPosition(FlashController* controller);
 // Sets the chosen position and forces a fresh look by the watch.
 void chooseTargetPosition(FlashController* controller, int32_t position);
-// What a poll records, for tests without a board: the targets' indices (the
-// count is their number), the chosen position and its geometry.
-void recordWatchedTargets(FlashController* controller, std::vector<int32_t> indices, int32_t chosen,
-                          const TargetGeometry& geometry);
 
 // ---- startup: the file named on the command line
 void setStartupImage(FlashController* controller, const NativeString& path);
@@ -88,10 +84,6 @@ int loadImageFile(FlashController* controller, const NativeString* path); // nul
 void startUpload(FlashController* controller);
 int downloadFromTarget(FlashController* controller);
 int writeDownloadFile(FlashController* controller, const NativeString& path);
-// Waits for a running upload thread to end (tests).
-void waitForUpload(FlashController* controller);
-// true once an upload thread was started (tests).
-bool uploadWasStarted(FlashController* controller);
 // The path given to the last load (or by setStartupImage).
 NativeString imageFilePath(FlashController* controller);
 // Flash size bytes once loaded (erased bytes 0xFF where the file sets none); empty otherwise.

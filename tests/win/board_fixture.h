@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "flash_controller.h"
+#include "controller_testing.h"
 #include "recorder.h"
 #include "temp_files.h"
 #include "text.h"

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "controller_testing.h"
 #include "main_window.h"
 #include "resource.h"
 

@@ -1,7 +1,7 @@
 // Loading image files, with the target's geometry set by hand (no board).
 #include <gtest/gtest.h>
 
-#include "flash_controller.h"
+#include "controller_testing.h"
 #include "recorder.h"
 #include "temp_files.h"
 #include "text.h"

@@ -2,7 +2,7 @@
 // Preferences dialog.
 #include <gtest/gtest.h>
 
-#include "flash_controller.h"
+#include "controller_testing.h"
 #include "text.h"
 
 namespace {
