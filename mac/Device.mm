@@ -239,19 +239,17 @@ static int32_t nonNegative(NSInteger value)
 
 - (void)reportTargets:(int32_t)n context:(Stm32Context *)context
 {
-    id<PrefsProtocol> prefs = [self prefsDelegate];
-    [prefs resetPopUp];
     Stm32TargetList targets;
     int32_t listed = stm32ListCountedTargets(context, n, &targets);
-    if (listed < 0) {
-        return;
-    }
-    if (listed == 0) {
-        // Gone between counting and listing.
-        self.count = 0;
+    // A board gone since counting, or no memory for the list (as good as no
+    // board): what was listed is remembered, so the next pass looks again.
+    self.count = listed < 0 ? 0 : listed;
+    if (listed <= 0) {
         [self reportNoTarget];
         return;
     }
+    id<PrefsProtocol> prefs = [self prefsDelegate];
+    [prefs resetPopUp];
     for (int32_t i = 0; i < listed; ++i) {
         [prefs addPopUpItem:[NSString stringWithFormat:@"STM32 ID: %d", targets.indices[i]]];
     }
