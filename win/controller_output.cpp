@@ -54,9 +54,9 @@ int OutputSinks::logBridge(void* userData, const char* text, uint32_t length, in
     return 0;
 }
 
-ContextHolder OutputSinks::openContext() const {
+ContextHolder OutputSinks::openContext() {
     ContextHolder context(stm32Init());
-    if (context) stm32RegisterLogCallback(context.get(), const_cast<OutputSinks*>(this), logBridge);
+    if (context) stm32RegisterLogCallback(context.get(), this, logBridge);
     return context;
 }
 

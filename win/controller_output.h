@@ -33,7 +33,7 @@ public:
     // The status line, then the target-changed handler.
     void reportTargetChange(const NativeString& status) const;
     // A core context whose log reaches the log sink.
-    ContextHolder openContext() const;
+    ContextHolder openContext();
 
     bool startTrace(const NativeString& path);
     void stopTrace();

@@ -20,7 +20,7 @@ namespace controller {
 
 class TargetWatch {
 public:
-    TargetWatch(IdleGate& gate, const OutputSinks& output) : gate_(gate), output_(output) {}
+    TargetWatch(IdleGate& gate, OutputSinks& output) : gate_(gate), output_(output) {}
 
     // Starts the thread once for the life of the watch; false when none
     // could be started.
@@ -47,7 +47,7 @@ private:
     void replaceList(std::vector<int32_t> list);
 
     IdleGate& gate_;
-    const OutputSinks& output_;
+    OutputSinks& output_;
     std::atomic<int32_t> flashSize_{0};
     std::atomic<uint32_t> flashStart_{0};
     std::atomic<int32_t> pageSize_{0};
