@@ -1,6 +1,10 @@
 #include "targets.h"
 
 #include <cstdio>
+#include <new>
+
+#include "open_failure.h"
+#include "target_choice.h"
 
 namespace cli {
 
@@ -19,17 +23,14 @@ std::string boardName(const BoardEntry& board)
 
 std::vector<BoardEntry> listBoards(Stm32Context* context, bool withDetails)
 {
+    Stm32ScopedTargetList targets;
+    if (stm32ListTargets(context, &targets.list) < 0) throw std::bad_alloc();
     std::vector<BoardEntry> boards;
-    const int32_t count = stm32GetDeviceCount();
-    if (count <= 0) return boards;
-    std::vector<int32_t> indices(static_cast<size_t>(count), -1);
-    stm32GetDeviceIndices(context, indices.data(), count);
-    for (int32_t listId : indices) {
-        if (listId < 0) continue;
+    for (int32_t i = 0; i < targets.list.count; ++i) {
         BoardEntry board;
-        board.choice = static_cast<int32_t>(boards.size());
-        board.listId = listId;
-        if (withDetails) board.detailsRead = stm32GetDeviceDetails(context, listId, &board.details) != 0;
+        board.choice = i;
+        board.listId = targets.list.indices[i];
+        if (withDetails) board.detailsRead = stm32GetDeviceDetails(context, board.listId, &board.details) != 0;
         boards.push_back(board);
     }
     return boards;
@@ -43,40 +44,6 @@ int findBySerial(const std::vector<BoardEntry>& boards, const std::string& seria
     return -1;
 }
 
-std::string openFailureText(int32_t libusbError)
-{
-    // libusb's error numbers are part of its stable interface.
-    switch (libusbError) {
-    case -3: return "access denied";
-    case -4: return "the board is gone";
-    case -6: return "busy: another program holds it";
-    case -12: return "its driver cannot be used by libusb";
-    default: return "libusb error " + std::to_string(libusbError);
-    }
-}
-
-std::string openFailureHint(int32_t libusbError)
-{
-    switch (libusbError) {
-    case -3:
-#if defined(__linux__)
-        return "Install the udev rule that gives you access: sudo install -m 644 dist/linux/60-stm32-dfu.rules "
-               "/etc/udev/rules.d/ && sudo udevadm control --reload-rules && sudo udevadm trigger "
-               "--attr-match=idVendor=0483";
-#else
-        return "Another program may hold the board, or this user may not open it.";
-#endif
-    case -6: return "Close the other program that holds the board.";
-    case -12:
-#if defined(_WIN32)
-        return "Bind WinUSB to \"STM32 BOOTLOADER\" (USB\\VID_0483&PID_DF11), for example with Zadig.";
-#else
-        return std::string();
-#endif
-    default: return std::string();
-    }
-}
-
 std::string detailsLine(const BoardEntry& board)
 {
     std::string line = "-i " + std::to_string(board.choice) + "  ID:" + std::to_string(board.listId);
@@ -85,7 +52,7 @@ std::string detailsLine(const BoardEntry& board)
     char bcd[16];
     std::snprintf(bcd, sizeof bcd, "0x%04X", static_cast<unsigned>(details.bcdDevice));
     if (details.openResult != 0) {
-        line += "  (cannot open: " + openFailureText(details.openResult) + ")";
+        line += "  (cannot open: " + std::string(stm32OpenFailureWords(details.openResult)) + ")";
     } else {
         line += "  serial " + quoted(details.serial) + "  product " + quoted(details.product);
     }
@@ -100,9 +67,9 @@ std::string unreadableLayoutMessage(const BoardEntry& board)
     if (!board.detailsRead) return "The flash layout of " + name + " cannot be read: the board is gone.\n";
     const Stm32DeviceDetails& details = board.details;
     if (details.openResult != 0) {
-        const std::string hint = openFailureHint(details.openResult);
+        const char* hint = stm32OpenFailureHint(details.openResult);
         return "The flash layout of " + name + " cannot be read: the board cannot be opened (" +
-               openFailureText(details.openResult) + ").\n" + (hint.empty() ? "" : hint + "\n");
+               stm32OpenFailureWords(details.openResult) + ").\n" + (hint != nullptr ? hint + std::string("\n") : "");
     }
     if (details.layout[0] == '\0') {
         return "The flash layout of " + name +

@@ -18,8 +18,9 @@ struct BoardEntry {
     Stm32DeviceDetails details{};
 };
 
-// Every connected target in list order; a board that left between counting
-// and listing is left out. Details open each board, so only when asked.
+// Every connected target in list order (a board that left between counting
+// and listing is left out). Details open each board, so only when asked.
+// Throws std::bad_alloc when memory is short.
 std::vector<BoardEntry> listBoards(Stm32Context* context, bool withDetails);
 
 // Position in boards of the one with this serial number, or -1.
@@ -27,13 +28,6 @@ int findBySerial(const std::vector<BoardEntry>& boards, const std::string& seria
 
 // "-i 0  ID:3  serial ...": one line of -l -v, without its line break.
 std::string detailsLine(const BoardEntry& board);
-
-// Plain words for the libusb error of an open ("access denied", ...).
-std::string openFailureText(int32_t libusbError);
-
-// What to do about an open failure, as one line without its break; empty
-// when there is nothing the user can change.
-std::string openFailureHint(int32_t libusbError);
 
 // Why the flash layout of a board cannot be used, with its line breaks (and a
 // hint line when the user can do something about it).

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <libusb.h>
-
 #include "log.h"
 #include "stm32.h"
 
@@ -97,36 +95,6 @@ void logProgress(Stm32Context* context, const char* text) {
 void logEndProgress(Stm32Context* context) {
     if (context == nullptr) return;
     logFlush(context, 0);
-}
-
-// One hint from the libusb error, so that the user knows what to change.
-void logOpenHint(Stm32Context* context, int libusbError) {
-    switch (libusbError) {
-    case LIBUSB_ERROR_ACCESS:
-#if defined(__linux__)
-        logLine(context, "Access to the board was denied: install the udev rule (sudo install -m 644 "
-                      "dist/linux/60-stm32-dfu.rules /etc/udev/rules.d/ && sudo udevadm control --reload-rules && "
-                      "sudo udevadm trigger --attr-match=idVendor=0483).");
-#else
-        logLine(context, "Access to the board was denied: another program may hold it, or this user may not open it.");
-#endif
-        break;
-    case LIBUSB_ERROR_NOT_SUPPORTED:
-    case LIBUSB_ERROR_NOT_FOUND:
-#if defined(_WIN32)
-        logLine(context, "The board's driver cannot be used by libusb: bind WinUSB to \"STM32 BOOTLOADER\" "
-                      "(USB\\VID_0483&PID_DF11), for example with Zadig.");
-#else
-        logLine(context, "The board cannot be opened through its driver (%s).", libusb_error_name(libusbError));
-#endif
-        break;
-    case LIBUSB_ERROR_BUSY:
-        logLine(context, "The board is busy: another program holds it.");
-        break;
-    default:
-        logLine(context, "The board could not be opened (%s).", libusb_error_name(libusbError));
-        break;
-    }
 }
 
 } // namespace stm32

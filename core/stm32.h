@@ -12,13 +12,12 @@
 
 #include <stdint.h>
 
+/* STM32_VERSION_MAJOR, _MINOR, _PATCH and _TEXT, written by the build. */
+#include "stm32_version.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-#define STM32_VERSION_MAJOR 1
-#define STM32_VERSION_MINOR 1
-#define STM32_VERSION_PATCH 1
 
 #define STM32_VENDOR_ID 0x0483
 #define STM32_PRODUCT_ID 0xDF11

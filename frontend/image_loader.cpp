@@ -11,19 +11,17 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
+#include "file_open.h"
 #include "image_chunks.h"
 
 namespace {
 
 using frontend::format;
 
-// Text and object files far larger than any flash are refused unread
-// rather than held in memory (ELF files carry debug information).
-constexpr uint64_t kMaxFileBytes = 256ull << 20;
+// An ELF or DfuSe file carries headers, symbols and debug sections beside
+// the flash bytes; this only bounds what is read (a judgement, not a
+// documented limit of any tool).
+constexpr uint64_t kLargestContainerOverhead = 64ull << 20;
 
 const char* const kExtensions[] = {"bin", "hex", "srec", "s19", "s28", "s37", "mot", "mhx", "sx", "elf", "axf", "dfu"};
 
@@ -91,13 +89,21 @@ int32_t finish(const frontend::Placement& placement, const char* name, Stm32Load
     return STM32_LOAD_OK;
 }
 
-int32_t loadRaw(const char* name, const uint8_t* bytes, size_t length, uint8_t* image, uint32_t capacity,
-                Stm32LoadedImage* loaded)
+// A file longer than its format can need for this flash, refused unread.
+int32_t refuseTooLong(Stm32LoadedImage* loaded, const char* name, Stm32ImageFormat kind, uint64_t length,
+                      uint32_t capacity)
 {
-    if (length > capacity) {
-        return fail(loaded, STM32_LOAD_TOO_BIG, name, format("%zu bytes do not fit the flash (%u bytes)", length, capacity),
-                    length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length));
-    }
+    loaded->format = kind;
+    const unsigned long long bytes = length;
+    const std::string what = kind == STM32_IMAGE_RAW
+                                 ? format("%llu bytes do not fit the flash (%u bytes)", bytes, capacity)
+                                 : format("%s file of %llu bytes: longer than a flash of %u bytes can need",
+                                          stm32ImageFormatName(kind), bytes, capacity);
+    return fail(loaded, STM32_LOAD_TOO_BIG, name, what, length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length));
+}
+
+int32_t loadRaw(const char* name, const uint8_t* bytes, size_t length, uint8_t* image, Stm32LoadedImage* loaded)
+{
     if (length == 0) return fail(loaded, STM32_LOAD_EMPTY, name, "the file is empty");
     std::memcpy(image, bytes, length);
     // A raw binary defines every byte of its length.
@@ -148,6 +154,7 @@ int32_t loadContents(const char* name, const uint8_t* bytes, size_t length, uint
     const Stm32ImageFormat kind = stm32DetectImageFormat(name, bytes, length);
     loaded->format = kind;
     if (capacity != 0) std::memset(image, 0xFF, capacity);
+    if (length > stm32LargestImageFile(kind, capacity)) return refuseTooLong(loaded, name, kind, length, capacity);
     switch (kind) {
     case STM32_IMAGE_INTEL_HEX: return loadIntelHex(name, bytes, length, image, capacity, flashStart, loaded);
     case STM32_IMAGE_SREC:
@@ -158,26 +165,13 @@ int32_t loadContents(const char* name, const uint8_t* bytes, size_t length, uint
         return loadAddressed(frontend::parseDfuse, name, bytes, length, image, capacity, flashStart, loaded);
     case STM32_IMAGE_RAW: break;
     }
-    return loadRaw(name, bytes, length, image, capacity, loaded);
+    return loadRaw(name, bytes, length, image, loaded);
 }
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-std::FILE* openForReading(const char* path)
-{
-#ifdef _WIN32
-    const int units = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
-    if (units <= 0) return nullptr;
-    std::wstring wide(static_cast<size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path, -1, &wide[0], units);
-    return _wfopen(wide.c_str(), L"rb");
-#else
-    return std::fopen(path, "rb");
-#endif
-}
 
 // The file's length, or -1 with errno set.
 int64_t fileLength(std::FILE* file)
@@ -249,6 +243,31 @@ int32_t stm32ImageFileExtensions(const char* const** extensions)
     return static_cast<int32_t>(sizeof kExtensions / sizeof kExtensions[0]);
 }
 
+uint64_t stm32LargestImageFile(Stm32ImageFormat format, uint32_t capacity)
+{
+    switch (format) {
+    case STM32_IMAGE_RAW: return capacity;
+    // Record text takes about three characters a byte, as the Intel HEX
+    // limit always was.
+    case STM32_IMAGE_INTEL_HEX:
+    case STM32_IMAGE_SREC: return 3ull * capacity;
+    case STM32_IMAGE_ELF:
+    case STM32_IMAGE_DFUSE: break;
+    }
+    return kLargestContainerOverhead + capacity;
+}
+
+uint64_t stm32LargestImageFileOfAnyFormat(uint32_t capacity)
+{
+    uint64_t largest = 0;
+    for (Stm32ImageFormat format : {STM32_IMAGE_RAW, STM32_IMAGE_INTEL_HEX, STM32_IMAGE_SREC, STM32_IMAGE_ELF,
+                                    STM32_IMAGE_DFUSE}) {
+        const uint64_t limit = stm32LargestImageFile(format, capacity);
+        if (limit > largest) largest = limit;
+    }
+    return largest;
+}
+
 int32_t stm32LoadImageBytes(const char* name, const uint8_t* bytes, size_t length, uint8_t* image, uint32_t capacity,
                             uint32_t flashStart, Stm32LoadedImage* loaded)
 {
@@ -271,24 +290,20 @@ int32_t stm32LoadImageFile(const char* path, uint8_t* image, uint32_t capacity, 
     if (loaded == nullptr) return STM32_LOAD_READ_ERROR;
     clear(loaded);
     if (path == nullptr) return readFailure(loaded, "(no file)", ENOENT);
-    FileHandle file(openForReading(path));
+    FileHandle file(frontend::openFile(path, "rb"));
     if (!file) return readFailure(loaded, path, errno);
     const int64_t length = fileLength(file.get());
     if (length < 0) return readFailure(loaded, path, errno);
     try {
-        // A raw binary too long for the flash is refused unread; the head
-        // tells whether the name's format holds (ELF, DfuSe magic).
+        // A file too long for its format is refused unread; the head tells
+        // whether the name's format holds (ELF, DfuSe magic).
         std::vector<uint8_t> bytes;
         const size_t head = static_cast<size_t>(length < 8 ? length : 8);
         if (!readAll(file.get(), &bytes, head)) return readFailure(loaded, path, errno);
         const Stm32ImageFormat kind = stm32DetectImageFormat(path, bytes.data(), bytes.size());
-        if (kind == STM32_IMAGE_RAW && static_cast<uint64_t>(length) > capacity) {
-            loaded->format = kind;
-            return fail(loaded, STM32_LOAD_TOO_BIG, path,
-                        format("%lld bytes do not fit the flash (%u bytes)", static_cast<long long>(length), capacity),
-                        length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length));
+        if (static_cast<uint64_t>(length) > stm32LargestImageFile(kind, capacity)) {
+            return refuseTooLong(loaded, path, kind, static_cast<uint64_t>(length), capacity);
         }
-        if (static_cast<uint64_t>(length) > kMaxFileBytes) return readFailure(loaded, path, EFBIG);
         if (std::fseek(file.get(), 0, SEEK_SET) != 0) return readFailure(loaded, path, errno);
         if (!readAll(file.get(), &bytes, static_cast<size_t>(length))) return readFailure(loaded, path, errno);
         file.reset();

@@ -41,7 +41,8 @@ typedef enum Stm32LoadStatus {
     STM32_LOAD_DECODE_ERROR = 3,   /* not a valid file of its format: record, checksum, CRC, truncation,
                                       overlapping data with different bytes */
     STM32_LOAD_OUTSIDE_FLASH = 4,  /* data placed below flash start */
-    STM32_LOAD_TOO_BIG = 5,        /* data reaches past the capacity; length tells how far */
+    STM32_LOAD_TOO_BIG = 5,        /* data reaches past the capacity, or the file is longer than its format
+                                      allows (stm32LargestImageFile); length tells how far */
     STM32_LOAD_EMPTY = 6           /* the file defines no byte (an Intel HEX front end calls it a decoding error) */
 } Stm32LoadStatus;
 
@@ -74,6 +75,18 @@ const char *stm32ImageFormatName(Stm32ImageFormat format);
  * static.
  */
 int32_t stm32ImageFileExtensions(const char *const **extensions);
+
+/*
+ * The longest file of a format worth reading for a flash of capacity bytes;
+ * a longer one is refused as STM32_LOAD_TOO_BIG before it is decoded. A raw
+ * binary is the flash bytes themselves, record text takes about three
+ * characters a byte, an ELF or DfuSe file carries headers, symbols and
+ * debug sections beside its bytes.
+ */
+uint64_t stm32LargestImageFile(Stm32ImageFormat format, uint32_t capacity);
+
+/* The longest over every format: how much of a file whose contents are not known yet is worth reading. */
+uint64_t stm32LargestImageFileOfAnyFormat(uint32_t capacity);
 
 /*
  * Reads the file at path (UTF-8; wide names on Windows) into image. The whole

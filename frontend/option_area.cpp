@@ -39,6 +39,12 @@ Stm32FlashArea stm32DownloadArea(int32_t inUse, int32_t optionOffset, int32_t op
     return area;
 }
 
+int32_t stm32EffectiveOptionSize(int32_t optionSize, int32_t flashSize)
+{
+    if (optionSize > 0) return optionSize;
+    return flashSize > 0 ? flashSize : 0;
+}
+
 int32_t stm32ImageExceedsOptionArea(int32_t inUse, int64_t imageLength, int32_t optionSize)
 {
     return inUse && imageLength > optionSize ? 1 : 0;

@@ -47,6 +47,12 @@ Stm32FlashArea stm32UploadArea(int32_t inUse, int32_t optionOffset, int32_t flas
 Stm32FlashArea stm32DownloadArea(int32_t inUse, int32_t optionOffset, int32_t optionSize, int32_t flashSize,
                                  int32_t pageSize);
 
+/*
+ * The option size as operations use it: a stored size of 0 means the whole
+ * flash (and so does a nonsensical negative one).
+ */
+int32_t stm32EffectiveOptionSize(int32_t optionSize, int32_t flashSize);
+
 /* Non-zero when an image of imageLength bytes is refused for the area in use. */
 int32_t stm32ImageExceedsOptionArea(int32_t inUse, int64_t imageLength, int32_t optionSize);
 

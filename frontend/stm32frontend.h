@@ -7,9 +7,11 @@
 #define STM32_FRONTEND_STM32FRONTEND_H
 
 #include "elapsed_time.h"
+#include "flash_geometry.h"
 #include "image_loader.h"
 #include "number_entry.h"
 #include "option_area.h"
 #include "target_choice.h"
+#include "trace_file.h"
 
 #endif /* STM32_FRONTEND_STM32FRONTEND_H */

@@ -142,10 +142,9 @@ static int32_t nonNegative(NSInteger value)
     optionSize = size < 0 ? 0 : size;
 }
 
-// A stored size of 0 stands for the whole flash.
 - (int32_t)effectiveOptionSize
 {
-    return optionSize > 0 ? optionSize : flashSize;
+    return stm32EffectiveOptionSize(optionSize, flashSize);
 }
 
 #pragma mark Presence poll
@@ -240,41 +239,50 @@ static int32_t nonNegative(NSInteger value)
 
 - (void)reportTargets:(int32_t)n context:(Stm32Context *)context
 {
-    id<PrefsProtocol> prefs = [self prefsDelegate];
-    [prefs resetPopUp];
-    int32_t *indices = (int32_t *)calloc((size_t)n, sizeof(int32_t));
-    if (indices == NULL) {
+    Stm32TargetList targets;
+    int32_t listed = stm32ListCountedTargets(context, n, &targets);
+    // A board gone since counting, or no memory for the list (as good as no
+    // board): what was listed is remembered, so the next pass looks again.
+    self.count = listed < 0 ? 0 : listed;
+    if (listed <= 0) {
+        [self reportNoTarget];
         return;
     }
-    stm32GetDeviceIndices(context, indices, n);
-    for (int32_t i = 0; i < n; ++i) {
-        [prefs addPopUpItem:[NSString stringWithFormat:@"STM32 ID: %d", indices[i]]];
+    id<PrefsProtocol> prefs = [self prefsDelegate];
+    [prefs resetPopUp];
+    for (int32_t i = 0; i < listed; ++i) {
+        [prefs addPopUpItem:[NSString stringWithFormat:@"STM32 ID: %d", targets.indices[i]]];
     }
     // One read: the chooser may change the index on the main thread meanwhile.
-    int32_t chosen = self.index;
-    if (chosen > n - 1 || chosen < 0) {
-        chosen = 0;
-        self.index = 0;
+    int32_t wanted = self.index;
+    int32_t chosen = stm32KeepChosenPosition(wanted, listed);
+    if (chosen != wanted) {
+        self.index = chosen;
     }
-    int32_t target = indices[chosen];
+    int32_t target = targets.indices[chosen];
+    stm32ReleaseTargetList(&targets);
+    [self reportFlashOf:target context:context];
+}
+
+- (void)reportFlashOf:(int32_t)target context:(Stm32Context *)context
+{
+    id<PrefsProtocol> prefs = [self prefsDelegate];
     FlashInfo info;
     memset(&info, 0, sizeof info);
-    if (stm32GetFlashInfo(context, target, &info) != 0) {
-        int32_t multiplier = stm32UnitMultiplier(info.unit);
-        self.flashSize = info.flashSize;
-        self.flashBaseAddress = (int32_t)info.startAddress;
-        // The total of all segments, so that boards with mixed sector sizes show their real size.
-        NSString *status = [NSString stringWithFormat:@"STM32 (ID:%d) Flash: %d %cB.", target,
-                                                      info.flashSize / multiplier, info.unit];
-        [[self logDelegate] updateDeviceStatus:status];
-        [prefs flashSizeIs:info.flashSize pageSizeIs:info.pageSize * multiplier baseAddressIs:info.startAddress];
+    Stm32FlashGeometry geometry;
+    if (stm32GetFlashInfo(context, target, &info) != 0 && stm32FlashGeometryFrom(&info, &geometry) != 0) {
+        self.flashSize = geometry.flashSize;
+        self.flashBaseAddress = (int32_t)geometry.startAddress;
+        char size[32];
+        stm32FormatFlashSize(&info, size, sizeof size);
+        [[self logDelegate] updateDeviceStatus:[NSString stringWithFormat:@"STM32 (ID:%d) Flash: %s.", target, size]];
+        [prefs flashSizeIs:geometry.flashSize pageSizeIs:geometry.pageSize baseAddressIs:geometry.startAddress];
     } else {
         self.flashSize = 0;
         self.flashBaseAddress = 0;
         [[self logDelegate] updateDeviceStatus:[NSString stringWithFormat:@"STM32 ID:%d", target]];
         [prefs flashSizeIs:-1 pageSizeIs:0 baseAddressIs:0];
     }
-    free(indices);
 }
 
 - (void)updateStatus

@@ -165,9 +165,7 @@ static NSString *flashAddressText(uint32_t address)
         [self.maxSizeTextField setStringValue:@""];
         [self.flashStartTextField setStringValue:@""];
     }
-    if (target.optionSize == 0) {
-        target.optionSize = flashSize < 0 ? 0 : flashSize;
-    }
+    target.optionSize = stm32EffectiveOptionSize(target.optionSize, flashSize);
     [self.offsetTextField setStringValue:[NSString stringWithFormat:@"%d", target.optionOffset]];
     [self.sizeTextField setStringValue:[NSString stringWithFormat:@"%d", target.optionSize]];
 }

@@ -1,9 +1,8 @@
-// Reading and writing whole files: Win32 calls on Windows (wide names, no
-// sharing while the image is read), stdio elsewhere.
-#include <algorithm>
-#include <new>
+#include "controller_files.h"
 
-#include "controller_state.h"
+#include <algorithm>
+#include <memory>
+#include <new>
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -51,7 +50,7 @@ private:
 } // namespace
 
 // Opened without sharing, as the image must not change while it is read.
-ReadOutcome readWholeFile(const NativeString& path, size_t largest, std::vector<uint8_t>* bytes) {
+ReadOutcome readWholeFile(const NativeString& path, uint64_t largest, std::vector<uint8_t>* bytes) {
     FileHolder file(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size;
     if (!file.valid() || !GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0) return ReadOutcome::ReadError;
@@ -95,7 +94,7 @@ using FileHolder = std::unique_ptr<std::FILE, FileCloser>;
 
 } // namespace
 
-ReadOutcome readWholeFile(const NativeString& path, size_t largest, std::vector<uint8_t>* bytes) {
+ReadOutcome readWholeFile(const NativeString& path, uint64_t largest, std::vector<uint8_t>* bytes) {
     FileHolder file(std::fopen(path.c_str(), "rb"));
     struct stat info;
     if (!file || fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
@@ -118,6 +117,5 @@ bool writeFileFrom(const NativeString& path, const uint8_t* data, size_t length)
     return false;
 }
 #endif
-
 
 } // namespace controller

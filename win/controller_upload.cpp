@@ -1,10 +1,12 @@
 // Upload: the loaded image written to the chosen target on a thread of its
 // own, at the option offset while the option area is in use.
+#include "controller_upload.h"
+
 #include <system_error>
 
-#include "controller_state.h"
+#include "controller_parts.h"
+#include "controller_testing.h"
 #include "elapsed_time.h"
-#include "option_area.h"
 
 namespace controller {
 
@@ -19,76 +21,84 @@ struct UploadJob {
     uint32_t offset;
 };
 
-void uploadMain(FlashController* controller, UploadJob job) {
-    ContextHolder context = openContext(controller);
+void runUpload(FlashController* controller, UploadJob job) {
+    ImageSlot& image = controller->image;
+    ContextHolder context = controller->output.openContext();
     if (context) {
-        stm32SetBuffer(context.get(), controller->flashBuffer.data(), job.flashSize, controller->image.data(),
-                       controller->imageLength);
+        stm32SetBuffer(context.get(), image.flashBuffer(), job.flashSize, image.image(), image.imageLength());
         // Bytes the file leaves undefined keep what the flash holds.
-        stm32SetImageRanges(context.get(), controller->imageRanges.data(),
-                            static_cast<int32_t>(controller->imageRanges.size()));
+        stm32SetImageRanges(context.get(), image.ranges(), image.rangeCount());
         const int64_t start = stm32NowMicroseconds();
         const int32_t result = stm32Command(context.get(), job.targetIndex, job.flashStart, job.offset,
-                                            controller->imageLength, STM32_CMD_UPLOAD);
+                                            image.imageLength(), STM32_CMD_UPLOAD);
         const int64_t end = stm32NowMicroseconds();
         context.reset();
-        if (result == STM32_RESULT_OK) logElapsed(controller, start, end);
+        if (result == STM32_RESULT_OK) controller->output.logElapsed(start, end);
     }
-    endOperation(controller);
+    controller->gate.endOperation();
 }
 
 // Geometry and target as they stand once the operation holds the target;
 // false (with a log line) when they do not fit the loaded buffers.
 bool prepareUpload(FlashController* controller, UploadJob* job) {
-    job->flashSize = controller->flashSize;
-    job->flashStart = controller->flashStartAddress;
-    job->targetIndex = chosenTargetIndex(controller);
+    const TargetGeometry target = controller->watch.geometry();
+    job->flashSize = target.flashSize;
+    job->flashStart = target.flashStart;
+    job->targetIndex = controller->watch.chosenIndex();
     if (job->flashSize <= 0 || job->targetIndex < 0) {
-        logMessage(controller, kNoTargetForLoad);
+        controller->output.logMessage(kNoTargetForLoad);
         return false;
     }
-    if (controller->flashBuffer.size() != static_cast<size_t>(job->flashSize) ||
-        controller->imageFlashStart != job->flashStart) {
-        logMessage(controller, kTargetChangedSinceLoad);
+    if (!controller->image.preparedFor(job->flashSize, job->flashStart)) {
+        controller->output.logMessage(kTargetChangedSinceLoad);
         return false;
     }
-    const bool inUse = readOptionsInUse(controller) != 0;
-    job->offset = stm32UploadArea(inUse, controller->optionOffset, job->flashSize, controller->pageSize).offset;
+    job->offset = controller->options.uploadArea(target).offset;
     return true;
 }
 
 } // namespace
+
+bool UploadThread::start(std::function<void()> work) {
+    join();
+    try {
+        thread_ = std::thread(std::move(work));
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void UploadThread::join() {
+    if (thread_.joinable()) thread_.join();
+}
 
 } // namespace controller
 
 using namespace controller;
 
 void startUpload(FlashController* controller) {
-    if (controller->imageLength == 0) return;
-    if (!beginOperation(controller)) {
-        logMessage(controller, kBusy);
+    if (controller->image.imageLength() == 0) return;
+    if (!controller->gate.beginOperation()) {
+        controller->output.logMessage(kBusy);
         return;
     }
     UploadJob job{};
     if (!prepareUpload(controller, &job)) {
-        endOperation(controller);
+        controller->gate.endOperation();
         return;
     }
     // The working copy of the upload is not the bytes of a download.
-    controller->downloadSize = 0;
-    // The previous upload thread ended its operation as its last step.
-    if (controller->uploadThread.joinable()) controller->uploadThread.join();
-    try {
-        controller->uploadThread = std::thread(uploadMain, controller, job);
-    } catch (const std::system_error&) {
-        endOperation(controller);
+    controller->image.forgetDownload();
+    if (!controller->upload.start([controller, job] { runUpload(controller, job); })) {
+        controller->gate.endOperation();
     }
 }
 
-void joinUpload(FlashController* controller) {
-    if (controller->uploadThread.joinable()) controller->uploadThread.join();
+void waitForUpload(FlashController* controller) {
+    controller->upload.join();
 }
 
 bool uploadWasStarted(FlashController* controller) {
-    return controller->uploadThread.joinable();
+    return controller->upload.wasStarted();
 }

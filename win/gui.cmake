@@ -17,11 +17,13 @@ target_link_libraries(stm32wingui PUBLIC stm32wincontroller stm32core ole32 uuid
 stm32_warnings(stm32wingui)
 
 # Resources apart: the C++ warning flags mean nothing to windres, which
-# needs -I for the icon, bitmap and manifest next to the script.
+# needs -I for the icon, bitmap and manifest next to the script and for the
+# core's version header.
 add_library(stm32wingui_resources OBJECT ${_gui}/TidewireSTM32Utility.rc)
-target_include_directories(stm32wingui_resources PRIVATE ${_gui})
+target_include_directories(stm32wingui_resources PRIVATE ${_gui} ${PROJECT_BINARY_DIR}/core)
 set_property(SOURCE ${_gui}/TidewireSTM32Utility.rc APPEND PROPERTY OBJECT_DEPENDS
-  ${_gui}/TidewireSTM32Utility.ico ${_gui}/about.bmp ${_gui}/TidewireSTM32Utility.manifest ${_gui}/resource.h)
+  ${_gui}/TidewireSTM32Utility.ico ${_gui}/about.bmp ${_gui}/TidewireSTM32Utility.manifest ${_gui}/resource.h
+  ${PROJECT_BINARY_DIR}/core/stm32_version.h)
 
 add_executable(TidewireSTM32Utility WIN32 ${_gui}/main.cpp $<TARGET_OBJECTS:stm32wingui_resources>)
 target_link_libraries(TidewireSTM32Utility PRIVATE stm32wingui)

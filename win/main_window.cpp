@@ -57,9 +57,9 @@ std::wstring traceFilePath() {
 // STM32_DEBUG=1 or the stored "Trace" value turns the trace on; the log says
 // where it goes, so that a user can find the file to send.
 void startTraceIfWanted(MainWindowState* state) {
-    if (!traceWanted(state->controller, std::getenv("STM32_DEBUG"))) return;
+    if (!debugTraceWanted(state->controller, std::getenv("STM32_DEBUG"))) return;
     const std::wstring path = traceFilePath();
-    if (path.empty() || !startTrace(state->controller, path)) return;
+    if (path.empty() || !startDebugTrace(state->controller, path)) return;
     const std::wstring line = L"Debug trace: " + path;
     appendLogText(state, line.c_str(), 0);
 }
@@ -111,7 +111,7 @@ std::wstring askForOpenPath() {
     }
     ComPointer<IFileOpenDialog> dialog(raw);
     // The kinds come from the loader, so a new format shows up here by itself.
-    const std::vector<ImageFileType> kinds = imageFileTypes();
+    const std::vector<ImageFileType> kinds = openDialogFileTypes();
     std::vector<COMDLG_FILTERSPEC> types;
     for (const ImageFileType& kind : kinds) types.push_back({kind.label.c_str(), kind.patterns.c_str()});
     dialog->SetFileTypes(static_cast<UINT>(types.size()), types.data());
@@ -226,7 +226,8 @@ void setUpOnFirstShow(MainWindowState* state) {
     setStatusSink(state->controller, state, setStatusText);
     setLogSink(state->controller, state, appendLogText);
     startTraceIfWanted(state);
-    startDeviceWatch(state->controller, state, onTargetChanged);
+    startTargetWatch(state->controller, state, onTargetChanged);
+    uploadStartupImage(state->controller);
 }
 
 void onCommand(MainWindowState* state, int command) {
@@ -317,7 +318,7 @@ void storeCommandLineFile(MainWindowState* state, const wchar_t* commandLine) {
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
     if (arguments == nullptr) return;
-    if (count >= 1) setImagePath(state->controller, NativeString(arguments[0]));
+    if (count >= 1) setStartupImage(state->controller, NativeString(arguments[0]));
     LocalFree(arguments);
 }
 

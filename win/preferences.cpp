@@ -83,10 +83,10 @@ void storeAndChooseTarget(MainWindowState* state, HWND dialog) {
     int32_t size = fieldNumber(dialog, IDC_OPTIONSIZE, &ok);
     if (ok) values.size = size;
 
-    storeOptions(state->controller, values.offset, values.size, values.optionsInUse);
+    storeOptionArea(state->controller, values.offset, values.size, values.optionsInUse);
 
     LRESULT selected = SendDlgItemMessageW(dialog, IDC_TARGETLIST, CB_GETCURSEL, 0, 0);
-    chooseTarget(state->controller, selected == CB_ERR ? 0 : static_cast<int32_t>(selected));
+    chooseTargetPosition(state->controller, selected == CB_ERR ? 0 : static_cast<int32_t>(selected));
 }
 
 void fillTargetList(MainWindowState* state, HWND dialog) {
@@ -124,20 +124,21 @@ void onTargetChanged(void* userData) {
 void applyTargetChange(MainWindowState* state) {
     FlashController* controller = state->controller;
     PreferencesValues& values = state->preferences;
-    const TargetGeometry geometry = targetGeometry(controller);
+    const TargetGeometry geometry = watchedGeometry(controller);
     values.flashStartAddress = geometry.flashStart;
     values.flashSize = geometry.flashSize;
     values.pageSize = geometry.pageSize;
-    values.offset = readOptionsOffset(controller);
-    values.size = readOptionsSize(controller);
-    values.optionsInUse = readOptionsInUse(controller) != 0;
-    values.targetCount = targetCount(controller);
-    values.chosenTarget = chosenTarget(controller);
-    values.targets = copyTargetList(controller);
+    values.offset = reloadOptionAreaOffset(controller);
+    values.size = reloadOptionAreaSize(controller);
+    values.optionsInUse = readStoredOptionsInUse(controller) != 0;
+    values.targetCount = watchedTargetCount(controller);
+    values.chosenTarget = chosenTargetPosition(controller);
+    values.targets = watchedTargetIndices(controller);
 
-    if (values.size == 0) {
-        values.size = values.flashSize;
-        setOptionArea(controller, values.offset, values.flashSize);
+    const int32_t size = stm32EffectiveOptionSize(values.size, values.flashSize);
+    if (size != values.size) {
+        values.size = size;
+        setOptionArea(controller, values.offset, size);
     }
     enableFileCommands(state, hasUsableTarget(values));
     refreshPreferences(state);

@@ -22,7 +22,7 @@ void copyBounded(wchar_t* target, const wchar_t* source) {
 }
 
 void storeRecentFiles(MainWindowState* state) {
-    SettingsStore* settings = settingsStore(state->controller);
+    SettingsStore* settings = controllerSettings(state->controller);
     if (settings == nullptr) return;
     for (int i = 0; i < 3; ++i) {
         // A key that cannot be created stores nothing; the list stays in memory.
@@ -50,7 +50,7 @@ void clearRecentFiles(MainWindowState* state) {
 }
 
 void loadRecentFiles(MainWindowState* state) {
-    SettingsStore* settings = settingsStore(state->controller);
+    SettingsStore* settings = controllerSettings(state->controller);
     if (settings == nullptr) return;
     for (int i = 0; i < 3; ++i) {
         NativeString value;

@@ -2,7 +2,8 @@
 # Parses every application source under ARC rules with the Apple runtime
 # model, against GNUstep's headers and the stand-ins: what would break the
 # macOS build (retain/release calls, missing ownership, bridging) fails here.
-#   mac/gnustep/arc-check.sh <scratch dir>
+#   mac/gnustep/arc-check.sh <build dir>   (its core/ holds the version header;
+#                                           the check's own files go beside it)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 scratch="${1:?scratch directory}"
@@ -20,7 +21,7 @@ checked=0
 for source in mac/*.mm; do
   if ! clang++ -std=c++17 -fsyntax-only -fobjc-runtime=macosx-10.13 -fobjc-arc -fblocks -fobjc-exceptions \
       -Wall -Wextra -Werror=arc-unsafe-retained-assign -Werror=objc-method-access -Wno-deprecated-declarations \
-      "${defines[@]}" -I"$scratch/arc-include" -Imac -Imac/gnustep/include -Icore -Ifrontend \
+      "${defines[@]}" -I"$scratch/arc-include" -Imac -Imac/gnustep/include -Icore -I"$scratch/core" -Ifrontend \
       -isystem /usr/include/GNUstep -idirafter "$gcc_include" \
       -include mac/gnustep/include/StandIns.h "$source"; then
     echo "ARC check failed: $source"

@@ -223,6 +223,36 @@ TEST(LoaderRaw, ExactlyTheFlashFitsOneByteMoreDoesNot)
     EXPECT_NE(fromDisk.message().find(path), std::string::npos) << fromDisk.message();
 }
 
+// Every front end reads files through this one rule; stm32cmd from disk,
+// the GUIs from memory.
+TEST(LoaderLimits, RecordTextMayBeThreeTimesTheFlashFromMemoryAndFromDisk)
+{
+    const uint32_t capacity = 256;
+    std::string text = "S0030000fc\nS1050010aabb85\nS9030000fc\n";
+    text.resize(3 * capacity, '\n');
+    Load fits;
+    loadBytes(&fits, "exact.srec", bytesOf(text), capacity, 0);
+    ASSERT_EQ(fits.result.status, STM32_LOAD_OK) << fits.message();
+    EXPECT_EQ(fits.image[0x11], 0xBB);
+
+    const std::vector<uint8_t> longer = bytesOf(text + "\n");
+    const std::string path = samplePath("long.srec");
+    writeFile(path, longer);
+    Load fromMemory;
+    loadBytes(&fromMemory, "long.srec", longer, capacity, 0);
+    Load fromDisk;
+    loadFile(&fromDisk, path, capacity, 0);
+    for (const Load* load : {&fromMemory, &fromDisk}) {
+        EXPECT_EQ(load->result.status, STM32_LOAD_TOO_BIG);
+        EXPECT_EQ(load->result.format, STM32_IMAGE_SREC);
+        EXPECT_EQ(load->result.length, 3 * capacity + 1);
+        EXPECT_NE(load->message().find("S-record file of 769 bytes"), std::string::npos) << load->message();
+    }
+    // A container may carry far more than its flash bytes.
+    EXPECT_GT(stm32LargestImageFile(STM32_IMAGE_ELF, capacity), 1000u * capacity);
+    EXPECT_EQ(stm32LargestImageFileOfAnyFormat(capacity), stm32LargestImageFile(STM32_IMAGE_ELF, capacity));
+}
+
 TEST(LoaderRaw, MissingFileKeepsTheSystemError)
 {
     const std::string path = samplePath("no-such-file.bin");

@@ -57,6 +57,17 @@ TEST(OptionArea, LastPageOffsetWithoutAPageOrFlash)
     EXPECT_EQ(stm32LastPageOffset(kPage, kPage * 2), 0);
 }
 
+TEST(OptionArea, StoredSizeZeroOrNegativeMeansTheWholeFlash)
+{
+    EXPECT_EQ(stm32EffectiveOptionSize(0, kFlash), kFlash);
+    EXPECT_EQ(stm32EffectiveOptionSize(-4096, kFlash), kFlash);
+    EXPECT_EQ(stm32EffectiveOptionSize(4096, kFlash), 4096);
+    EXPECT_EQ(stm32EffectiveOptionSize(kFlash * 2, kFlash), kFlash * 2) << "cut by the operations, not here";
+    // No target: nothing.
+    EXPECT_EQ(stm32EffectiveOptionSize(0, 0), 0);
+    EXPECT_EQ(stm32EffectiveOptionSize(0, -1), 0);
+}
+
 TEST(OptionArea, ImageLongerThanTheAreaIsRefusedOnlyWhileInUse)
 {
     EXPECT_EQ(stm32ImageExceedsOptionArea(1, 4097, 4096), 1);

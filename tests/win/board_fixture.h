@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "flash_controller.h"
+#include "controller_testing.h"
 #include "recorder.h"
 #include "temp_files.h"
 #include "text.h"
@@ -32,7 +32,7 @@ protected:
         options.profile = profile;
         return bus.addBoard(options);
     }
-    void startWatch() { startDeviceWatch(controller, &recorder, &Recorder::onTargetChanged); }
+    void startWatch() { startTargetWatch(controller, &recorder, &Recorder::onTargetChanged); }
     void startWatchAndWaitFor(const std::string& status) {
         startWatch();
         ASSERT_TRUE(recorder.waitForStatus(status)) << recorder.lastStatus();

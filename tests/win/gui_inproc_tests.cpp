@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "controller_testing.h"
 #include "main_window.h"
 #include "resource.h"
 
@@ -276,7 +277,7 @@ struct PreferencesFixture {
         geometry.flashStart = 0x08000000;
         geometry.flashSize = 524288;
         geometry.pageSize = 2048;
-        recordTargets(controller, std::move(targets), chosen, geometry);
+        recordWatchedTargets(controller, std::move(targets), chosen, geometry);
         applyTargetChange(&state);
     }
     void typeAndLeave(int control, const wchar_t* text) {
@@ -313,7 +314,7 @@ void checkPreferencesWithTarget() {
         GUI_CHECK_TEXT(controlText(dialog, IDC_FLASHSTART), L"0x08000000");
         GUI_CHECK_TEXT(controlText(dialog, IDC_OPTIONOFFSET), L"0");
         GUI_CHECK_TEXT(controlText(dialog, IDC_OPTIONSIZE), L"524288");
-        GUI_CHECK(optionSize(fixture.controller) == 524288);
+        GUI_CHECK(optionAreaSize(fixture.controller) == 524288);
         GUI_CHECK(IsWindowEnabled(GetDlgItem(dialog, IDOK)) && IsWindowEnabled(GetDlgItem(dialog, IDC_OPTIONS)));
         GUI_CHECK(!IsWindowEnabled(GetDlgItem(dialog, IDC_OPTIONOFFSET)));
         GUI_CHECK(GetMenuState(menu, IDM_UPLOAD, MF_BYCOMMAND) == MF_ENABLED);
@@ -343,8 +344,8 @@ void checkPreferencesWithTarget() {
         GUI_CHECK(storedNumberIs(L"OptionsInUse", 1));
         GUI_CHECK(storedNumberIs(L"OptionsOffset", 4096));
         GUI_CHECK(storedNumberIs(L"OptionsSize", 8192));
-        GUI_CHECK(chosenTarget(fixture.controller) == 0);
-        GUI_CHECK(targetCount(fixture.controller) == -1);
+        GUI_CHECK(chosenTargetPosition(fixture.controller) == 0);
+        GUI_CHECK(watchedTargetCount(fixture.controller) == -1);
 
         // The watch's next report reloads the values; reopening shows them.
         fixture.connectTarget({0, 3}, 0);
@@ -353,7 +354,7 @@ void checkPreferencesWithTarget() {
         GUI_CHECK_TEXT(controlText(dialog, IDC_OPTIONSIZE), L"8192");
         GUI_CHECK_TEXT(controlText(dialog, IDC_FLASHSTART), L"0x08001000");
         GUI_CHECK(IsDlgButtonChecked(dialog, IDC_OPTIONS) == BST_CHECKED);
-        GUI_CHECK(optionOffset(fixture.controller) == 4096 && optionSize(fixture.controller) == 8192);
+        GUI_CHECK(optionAreaOffset(fixture.controller) == 4096 && optionAreaSize(fixture.controller) == 8192);
 
         // Beyond the last page: cut to its start. "0X" reads as decimal 0.
         fixture.typeAndLeave(IDC_OPTIONOFFSET, L"0x7FFFF");
@@ -391,7 +392,7 @@ void checkPreferencesWithTarget() {
         GUI_CHECK(storedNumberIs(L"OptionsInUse", 0) && storedNumberIs(L"OptionsOffset", 1024));
 
         // The target goes: limits emptied, items and buttons disabled.
-        recordTargets(fixture.controller, {}, 0, TargetGeometry());
+        recordWatchedTargets(fixture.controller, {}, 0, TargetGeometry());
         applyTargetChange(&fixture.state);
         GUI_CHECK(GetMenuState(menu, IDM_UPLOAD, MF_BYCOMMAND) & MF_GRAYED);
         GUI_CHECK(GetMenuState(menu, IDM_DOWNLOAD, MF_BYCOMMAND) & MF_GRAYED);

@@ -1,7 +1,7 @@
 // Loading image files, with the target's geometry set by hand (no board).
 #include <gtest/gtest.h>
 
-#include "flash_controller.h"
+#include "controller_testing.h"
 #include "recorder.h"
 #include "temp_files.h"
 #include "text.h"
@@ -25,7 +25,7 @@ protected:
         geometry.flashSize = flashSize;
         geometry.pageSize = pageSize;
         geometry.flashStart = kStart;
-        recordTargets(controller, {0}, 0, geometry);
+        recordWatchedTargets(controller, {0}, 0, geometry);
     }
     int load(const std::string& path) {
         const NativeString native = nativeFromUtf8(path, 4096);
@@ -33,9 +33,9 @@ protected:
     }
     // A failed load leaves nothing loaded and the buffers freed.
     void expectNothingLoaded() {
-        EXPECT_EQ(imageLength(controller), 0);
-        EXPECT_TRUE(imageBuffer(controller).empty());
-        EXPECT_TRUE(flashBufferSize(controller) == 0);
+        EXPECT_EQ(loadedImageLength(controller), 0);
+        EXPECT_TRUE(loadedImageBytes(controller).empty());
+        EXPECT_TRUE(downloadBufferSize(controller) == 0);
     }
 
     MemorySettingsStore store;
@@ -49,13 +49,13 @@ TEST_F(ImageLoading, NoTargetRefusesAndKeepsThePath) {
     EXPECT_EQ(load(path), -1);
     EXPECT_EQ(recorder.lines(),
               std::vector<std::string>{"STM32 DFU Target not available(enable via User and Reset button)."});
-    EXPECT_EQ(utf8FromNative(imagePath(controller)), path);
+    EXPECT_EQ(utf8FromNative(imageFilePath(controller)), path);
     expectNothingLoaded();
 
     // With a target now known, the stored path is used.
     setTarget();
     EXPECT_EQ(loadImageFile(controller, nullptr), 0);
-    EXPECT_EQ(imageLength(controller), 16);
+    EXPECT_EQ(loadedImageLength(controller), 16);
 }
 
 TEST_F(ImageLoading, BinaryFillsTheImageAndTheRestReadsErased) {
@@ -63,17 +63,17 @@ TEST_F(ImageLoading, BinaryFillsTheImageAndTheRestReadsErased) {
     const auto bytes = patternBytes(1000, 2);
     ASSERT_EQ(load(folder.write("fw.bin", bytes)), 0);
     EXPECT_TRUE(recorder.lines().empty());
-    EXPECT_EQ(imageLength(controller), 1000);
-    ASSERT_EQ(imageBuffer(controller).size(), static_cast<size_t>(kFlash));
-    ASSERT_EQ(flashBufferSize(controller), static_cast<size_t>(kFlash));
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), imageBuffer(controller).begin()));
-    EXPECT_EQ(imageBuffer(controller)[1000], 0xFF);
+    EXPECT_EQ(loadedImageLength(controller), 1000);
+    ASSERT_EQ(loadedImageBytes(controller).size(), static_cast<size_t>(kFlash));
+    ASSERT_EQ(downloadBufferSize(controller), static_cast<size_t>(kFlash));
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), loadedImageBytes(controller).begin()));
+    EXPECT_EQ(loadedImageBytes(controller)[1000], 0xFF);
 }
 
 TEST_F(ImageLoading, BinaryExactlyFlashSizeLoadsOneMoreIsTooBig) {
     setTarget();
     ASSERT_EQ(load(folder.write("full.bin", patternBytes(kFlash, 3))), 0);
-    EXPECT_EQ(imageLength(controller), kFlash);
+    EXPECT_EQ(loadedImageLength(controller), kFlash);
 
     const std::string big = folder.write("big.bin", patternBytes(kFlash + 1, 3));
     EXPECT_EQ(load(big), -1);
@@ -99,7 +99,7 @@ TEST_F(ImageLoading, PathsAreShownVerbatimAndOverLongOnesRefused) {
     setTarget();
     const std::string percent = folder.write("100%s%d.bin", patternBytes(8, 4));
     ASSERT_EQ(load(percent), 0);
-    EXPECT_EQ(utf8FromNative(imagePath(controller)), percent);
+    EXPECT_EQ(utf8FromNative(imageFilePath(controller)), percent);
 
     // A path that does not fit the 260-unit field is refused rather than cut
     // (a cut path could name a different file).
@@ -115,7 +115,7 @@ TEST_F(ImageLoading, NonAsciiPathsReachTheFileAndTheMessage) {
     const std::string name = "\xC3\xBC" "ber-\xE2\x82\xAC-\xF0\x9F\x98\x80.bin"; // u-umlaut, euro, emoji
     const auto bytes = patternBytes(100, 8);
     ASSERT_EQ(load(folder.write(name, bytes)), 0);
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), imageBuffer(controller).begin()));
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), loadedImageBytes(controller).begin()));
 
     const std::string missing = folder.file("fehlt-\xC3\xBC.bin");
     EXPECT_EQ(load(missing), -1);
@@ -127,13 +127,13 @@ TEST_F(ImageLoading, OnlyLowerOrUpperHexExtensionSelectsIntelHex) {
     const std::string text = hexRecord(0, {1, 2, 3, 4}) + hexEnd();
     for (const char* name : {"a.hex", "b.HEX"}) {
         ASSERT_EQ(load(folder.writeText(name, text)), 0) << name;
-        EXPECT_EQ(imageLength(controller), 4) << name;
-        EXPECT_EQ(imageBuffer(controller)[3], 4);
+        EXPECT_EQ(loadedImageLength(controller), 4) << name;
+        EXPECT_EQ(loadedImageBytes(controller)[3], 4);
     }
     for (const char* name : {"c.Hex", "d.hex.bin", "hexfile"}) {
         ASSERT_EQ(load(folder.writeText(name, text)), 0) << name;
-        EXPECT_EQ(imageLength(controller), static_cast<int32_t>(text.size())) << name;
-        EXPECT_EQ(imageBuffer(controller)[0], ':') << name;
+        EXPECT_EQ(loadedImageLength(controller), static_cast<int32_t>(text.size())) << name;
+        EXPECT_EQ(loadedImageBytes(controller)[0], ':') << name;
     }
 }
 
@@ -142,12 +142,12 @@ TEST_F(ImageLoading, IntelHexPlacesRecordsRelativeToFlashStartAndLeavesGapsErase
     const std::string text =
         hexLinearBase(0x0800) + hexRecord(0x0000, {0xAA, 0xBB}) + hexRecord(0x0100, {0xCC}) + hexEnd();
     ASSERT_EQ(load(folder.writeText("fw.hex", text)), 0);
-    EXPECT_EQ(imageLength(controller), 0x101);
-    EXPECT_EQ(imageBuffer(controller)[0], 0xAA);
-    EXPECT_EQ(imageBuffer(controller)[1], 0xBB);
-    EXPECT_EQ(imageBuffer(controller)[2], 0xFF);
-    EXPECT_EQ(imageBuffer(controller)[0xFF], 0xFF);
-    EXPECT_EQ(imageBuffer(controller)[0x100], 0xCC);
+    EXPECT_EQ(loadedImageLength(controller), 0x101);
+    EXPECT_EQ(loadedImageBytes(controller)[0], 0xAA);
+    EXPECT_EQ(loadedImageBytes(controller)[1], 0xBB);
+    EXPECT_EQ(loadedImageBytes(controller)[2], 0xFF);
+    EXPECT_EQ(loadedImageBytes(controller)[0xFF], 0xFF);
+    EXPECT_EQ(loadedImageBytes(controller)[0x100], 0xCC);
 }
 
 TEST_F(ImageLoading, IntelHexCapacityIsThreeTimesTheFlash) {
@@ -156,7 +156,7 @@ TEST_F(ImageLoading, IntelHexCapacityIsThreeTimesTheFlash) {
     std::string text = hexRecord(0, {0x11}) + hexEnd();
     text.resize(3 * 64, '\n');
     ASSERT_EQ(load(folder.writeText("exact.hex", text)), 0);
-    EXPECT_EQ(imageLength(controller), 1);
+    EXPECT_EQ(loadedImageLength(controller), 1);
 
     const std::string bigger = folder.writeText("bigger.hex", text + "\n");
     EXPECT_EQ(load(bigger), -1);
@@ -184,11 +184,11 @@ TEST_F(ImageLoading, SRecordFilesLoadByAnyOfTheirNamesAndSayWhatIsWrong) {
     const std::string text = srecRecord(kStart + 0x10, {0xDE, 0xAD}) + srecRecord(kStart + 0x20, {0xBE}) + srecEnd();
     for (const char* name : {"fw.s19", "fw.S37", "fw.srec", "fw.mot"}) {
         ASSERT_EQ(load(folder.writeText(name, text)), 0) << name;
-        EXPECT_EQ(imageLength(controller), 0x21) << name;
-        EXPECT_EQ(imageBuffer(controller)[0x10], 0xDE);
-        EXPECT_EQ(imageBuffer(controller)[0x11], 0xAD);
-        EXPECT_EQ(imageBuffer(controller)[0x12], 0xFF);
-        EXPECT_EQ(imageBuffer(controller)[0x20], 0xBE);
+        EXPECT_EQ(loadedImageLength(controller), 0x21) << name;
+        EXPECT_EQ(loadedImageBytes(controller)[0x10], 0xDE);
+        EXPECT_EQ(loadedImageBytes(controller)[0x11], 0xAD);
+        EXPECT_EQ(loadedImageBytes(controller)[0x12], 0xFF);
+        EXPECT_EQ(loadedImageBytes(controller)[0x20], 0xBE);
     }
 
     // A wrong checksum: the line users know, then the loader's own reason.
@@ -214,7 +214,7 @@ TEST_F(ImageLoading, RecordTextMayBeThreeTimesTheFlashAndABinaryOnlyOnce) {
 }
 
 TEST_F(ImageLoading, OpenDialogOffersEveryKindTheLoaderReadsOnce) {
-    const std::vector<ImageFileType> types = imageFileTypes();
+    const std::vector<ImageFileType> types = openDialogFileTypes();
     ASSERT_GE(types.size(), 4u);
     EXPECT_EQ(utf8FromNative(types[0].label), "Binary files");
     EXPECT_EQ(utf8FromNative(types[0].patterns), "*.bin");
@@ -250,7 +250,7 @@ TEST_F(ImageLoading, OptionSizeLimitsTheImageOnlyWhileInUse) {
 TEST_F(ImageLoading, OperationsWithoutATargetAreRefused) {
     EXPECT_EQ(downloadFromTarget(controller), -1);
     EXPECT_TRUE(recorder.hasLine("STM32 DFU Target not available(enable via User and Reset button)."));
-    EXPECT_EQ(isIdle(controller), 1); // back to idle after the refusal
+    EXPECT_EQ(controllerIsIdle(controller), 1); // back to idle after the refusal
     EXPECT_EQ(writeDownloadFile(controller, nativeFromUtf8(folder.file("none.bin"))), -1);
     EXPECT_FALSE(fileExists(folder.file("none.bin")));
     startUpload(controller); // nothing loaded: nothing happens

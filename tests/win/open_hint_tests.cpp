@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "log.h"
+#include "open_failure.h"
 #include "stm32.h"
 
 namespace {
@@ -42,6 +43,30 @@ TEST(OpenHint, EachLibusbErrorGetsOneLineThatSaysWhatToDo) {
     ASSERT_EQ(access.size(), 1u);
 #ifdef __linux__
     EXPECT_NE(access[0].find("install the udev rule"), std::string::npos) << access[0];
+#endif
+}
+
+// stm32cmd prints the hint and the words itself: they must be the library's.
+TEST(OpenHint, FrontEndsShowTheLibrarysOwnWording) {
+    for (int error : {LIBUSB_ERROR_ACCESS, LIBUSB_ERROR_BUSY, LIBUSB_ERROR_NOT_SUPPORTED, LIBUSB_ERROR_NOT_FOUND,
+                      LIBUSB_ERROR_NO_DEVICE, LIBUSB_ERROR_IO}) {
+        const std::vector<std::string> logged = hintFor(error);
+        ASSERT_EQ(logged.size(), 1u) << error;
+        if (const char* hint = stm32OpenFailureHint(error)) {
+            EXPECT_EQ(logged[0], hint);
+        } else {
+            EXPECT_NE(logged[0].find(libusb_error_name(error)), std::string::npos) << logged[0];
+        }
+    }
+    EXPECT_STREQ(stm32OpenFailureWords(LIBUSB_ERROR_ACCESS), "access denied");
+    EXPECT_STREQ(stm32OpenFailureWords(LIBUSB_ERROR_NOT_FOUND), stm32OpenFailureWords(LIBUSB_ERROR_NOT_SUPPORTED));
+    EXPECT_STREQ(stm32OpenFailureWords(LIBUSB_ERROR_IO), "LIBUSB_ERROR_IO");
+    EXPECT_EQ(stm32OpenFailureHint(LIBUSB_ERROR_IO), nullptr) << "nothing the user can change";
+    EXPECT_NE(stm32OpenFailureHint(LIBUSB_ERROR_ACCESS), nullptr);
+#ifdef _WIN32
+    EXPECT_NE(stm32OpenFailureHint(LIBUSB_ERROR_NOT_FOUND), nullptr) << "bind WinUSB";
+#else
+    EXPECT_EQ(stm32OpenFailureHint(LIBUSB_ERROR_NOT_FOUND), nullptr);
 #endif
 }
 

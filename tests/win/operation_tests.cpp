@@ -24,8 +24,8 @@ protected:
     }
     void uploadAndWait() {
         startUpload(controller);
-        joinUpload(controller);
-        EXPECT_EQ(isIdle(controller), 1);
+        waitForUpload(controller);
+        EXPECT_EQ(controllerIsIdle(controller), 1);
     }
     vboard::Board* board = nullptr;
 };
@@ -64,7 +64,7 @@ TEST_F(Uploads, IntelHexImage) {
     const std::string text = hexLinearBase(0x0800) + hexRecord(0x0400, slice(data, 0, 32)) +
                              hexRecord(0x0420, slice(data, 32, 32)) + hexEnd();
     ASSERT_EQ(load(folder.writeText("fw.hex", text)), 0);
-    EXPECT_EQ(imageLength(controller), 0x440);
+    EXPECT_EQ(loadedImageLength(controller), 0x440);
     uploadAndWait();
     EXPECT_EQ(board->read(kFlashStart + 0x400, 64), data);
     EXPECT_EQ(board->read(kFlashStart, 16), std::vector<uint8_t>(16, 0xFF));
@@ -145,7 +145,7 @@ TEST_F(Uploads, OperationsAreRefusedWhileOneRuns) {
     int idleDuring = -1;
     recorder.onPiece = [&](const std::string& piece) {
         if (piece != "Erasing pages." || tried.exchange(true)) return;
-        idleDuring = isIdle(controller);
+        idleDuring = controllerIsIdle(controller);
         loadResult = load(path);
         startUpload(controller);
         downloadResult = downloadFromTarget(controller);
@@ -164,14 +164,14 @@ TEST_F(Uploads, OperationsAreRefusedWhileOneRuns) {
     EXPECT_TRUE(recorder.hasLine("OK."));
     EXPECT_TRUE(loggedTotalTime());
     EXPECT_EQ(board->read(kFlashStart, 8192), patternBytes(8192, 19));
-    EXPECT_EQ(imageLength(controller), 8192);
+    EXPECT_EQ(loadedImageLength(controller), 8192);
 }
 
 TEST_F(Uploads, TheWatchMakesNoUsbCallsWhileAnOperationRuns) {
     // Control: a forced look while idle reads the layout through standard requests.
     board->resetCounters();
     const size_t statusesBefore = recorder.statusCount();
-    chooseTarget(controller, 0);
+    chooseTargetPosition(controller, 0);
     ASSERT_TRUE(recorder.waitUntil([&] { return recorder.statusCount() > statusesBefore; }));
     ASSERT_GT(board->count(Request::Standard), 0u);
 
@@ -181,7 +181,7 @@ TEST_F(Uploads, TheWatchMakesNoUsbCallsWhileAnOperationRuns) {
     size_t statusesDuring = 0;
     recorder.onPiece = [&](const std::string& piece) {
         if (piece != "Erasing pages." || held.exchange(true)) return;
-        chooseTarget(controller, 0); // asks the watch for a fresh look
+        chooseTargetPosition(controller, 0); // asks the watch for a fresh look
         const uint64_t standardBefore = board->count(Request::Standard);
         const size_t statusBefore = recorder.statusCount();
         std::this_thread::sleep_for(milliseconds(700)); // several poll periods with the target held
@@ -205,9 +205,9 @@ TEST_F(Downloads, WithoutOptionsTheWholeFlashIsSaved) {
     board->fillFlashPattern(21);
     ASSERT_EQ(load(folder.write("fw.bin", patternBytes(100, 22))), 0);
     ASSERT_EQ(downloadFromTarget(controller), 0);
-    EXPECT_EQ(imageLength(controller), 0); // the loaded image is gone
+    EXPECT_EQ(loadedImageLength(controller), 0); // the loaded image is gone
     EXPECT_TRUE(loggedTotalTime());
-    EXPECT_EQ(isIdle(controller), 1);
+    EXPECT_EQ(controllerIsIdle(controller), 1);
     // An existing, longer file is replaced, not overwritten in part.
     const std::string out = folder.write("flash.bin", std::vector<uint8_t>(kF1Flash + 100, 0x11));
     ASSERT_EQ(writeDownloadFile(controller, nativeFromUtf8(out)), 0);
@@ -258,7 +258,7 @@ TEST_F(Downloads, AFailedReadSavesNothing) {
     EXPECT_EQ(downloadFromTarget(controller), -1);
     EXPECT_TRUE(recorder.hasLine("Error while reading STM32 flash.")) << ::testing::PrintToString(recorder.lines());
     EXPECT_FALSE(loggedTotalTime());
-    EXPECT_EQ(isIdle(controller), 1);
+    EXPECT_EQ(controllerIsIdle(controller), 1);
     EXPECT_EQ(writeDownloadFile(controller, nativeFromUtf8(folder.file("x.bin"))), -1);
     EXPECT_FALSE(fileExists(folder.file("x.bin")));
 }
@@ -266,16 +266,18 @@ TEST_F(Downloads, AFailedReadSavesNothing) {
 TEST_F(ControllerOnBus, FileNamedAtStartIsUploadedAfterTheFirstPoll) {
     vboard::Board& board = addBoard();
     const auto image = patternBytes(3000, 25);
-    setImagePath(controller, nativeFromUtf8(folder.write("start.bin", image), 4096));
+    setStartupImage(controller, nativeFromUtf8(folder.write("start.bin", image), 4096));
     startWatch();
-    joinUpload(controller);
+    uploadStartupImage(controller);
+    waitForUpload(controller);
     EXPECT_EQ(board.read(kFlashStart, 3000), image);
     EXPECT_TRUE(loggedTotalTime());
 }
 
 TEST_F(ControllerOnBus, FileNamedAtStartWithoutTargetIsNotUploaded) {
-    setImagePath(controller, nativeFromUtf8(folder.write("start.bin", patternBytes(16, 26)), 4096));
+    setStartupImage(controller, nativeFromUtf8(folder.write("start.bin", patternBytes(16, 26)), 4096));
     startWatch();
+    uploadStartupImage(controller);
     EXPECT_TRUE(recorder.hasLine("STM32 DFU Target not available(enable via User and Reset button)."));
     EXPECT_FALSE(uploadWasStarted(controller));
 }
@@ -299,24 +301,24 @@ std::vector<std::string> textLines(const std::vector<uint8_t>& bytes) {
 }
 
 TEST_F(ControllerOnBus, TraceIsAskedForByTheVariableOrTheStoredValue) {
-    EXPECT_FALSE(traceWanted(controller, nullptr));
-    EXPECT_FALSE(traceWanted(controller, "0"));
-    EXPECT_FALSE(traceWanted(controller, "yes"));
-    EXPECT_TRUE(traceWanted(controller, "1"));
+    EXPECT_FALSE(debugTraceWanted(controller, nullptr));
+    EXPECT_FALSE(debugTraceWanted(controller, "0"));
+    EXPECT_FALSE(debugTraceWanted(controller, "yes"));
+    EXPECT_TRUE(debugTraceWanted(controller, "1"));
     store.writeNumber("Trace", 1);
-    EXPECT_TRUE(traceWanted(controller, nullptr));
+    EXPECT_TRUE(debugTraceWanted(controller, nullptr));
     store.writeNumber("Trace", 0);
-    EXPECT_FALSE(traceWanted(controller, nullptr));
+    EXPECT_FALSE(debugTraceWanted(controller, nullptr));
 }
 
 TEST_F(ControllerOnBus, TraceFileHoldsTheRequestsUntilStopped) {
-    EXPECT_FALSE(startTrace(controller, nativeFromUtf8(folder.file("no/such/folder/trace.txt"))));
+    EXPECT_FALSE(startDebugTrace(controller, nativeFromUtf8(folder.file("no/such/folder/trace.txt"))));
     const std::string path = folder.file("trace.txt");
-    ASSERT_TRUE(startTrace(controller, nativeFromUtf8(path)));
+    ASSERT_TRUE(startDebugTrace(controller, nativeFromUtf8(path)));
     addBoard();
     startWatchAndWaitFor(kF1Status);
     ASSERT_EQ(downloadFromTarget(controller), 0);
-    stopTrace(controller);
+    stopDebugTrace(controller);
 
     const std::vector<std::string> lines = textLines(readFile(path));
     EXPECT_GT(lines.size(), 10u); // a whole-flash read is many requests

@@ -2,7 +2,7 @@
 // Preferences dialog.
 #include <gtest/gtest.h>
 
-#include "flash_controller.h"
+#include "controller_testing.h"
 #include "text.h"
 
 namespace {
@@ -54,33 +54,33 @@ protected:
 };
 
 TEST_F(OptionSettings, CreationState) {
-    EXPECT_EQ(targetCount(controller), -1);
-    EXPECT_EQ(targetGeometry(controller).flashSize, 0);
-    EXPECT_EQ(imageLength(controller), 0);
-    EXPECT_EQ(chosenTarget(controller), 0);
+    EXPECT_EQ(watchedTargetCount(controller), -1);
+    EXPECT_EQ(watchedGeometry(controller).flashSize, 0);
+    EXPECT_EQ(loadedImageLength(controller), 0);
+    EXPECT_EQ(chosenTargetPosition(controller), 0);
 }
 
 TEST_F(OptionSettings, MissingValuesKeepTheControllersOwn) {
-    EXPECT_EQ(readOptionsInUse(controller), 0u);
+    EXPECT_EQ(readStoredOptionsInUse(controller), 0u);
     setOptionArea(controller, 123, 456);
-    EXPECT_EQ(readOptionsOffset(controller), 123);
-    EXPECT_EQ(readOptionsSize(controller), 456);
+    EXPECT_EQ(reloadOptionAreaOffset(controller), 123);
+    EXPECT_EQ(reloadOptionAreaSize(controller), 456);
     store.writeNumber("OptionsOffset", 4096);
     store.writeNumber("OptionsSize", 0);
     store.writeNumber("OptionsInUse", 1);
-    EXPECT_EQ(readOptionsOffset(controller), 4096);
-    EXPECT_EQ(optionOffset(controller), 4096);
-    EXPECT_EQ(readOptionsSize(controller), 0);
-    EXPECT_EQ(readOptionsInUse(controller), 1u);
+    EXPECT_EQ(reloadOptionAreaOffset(controller), 4096);
+    EXPECT_EQ(optionAreaOffset(controller), 4096);
+    EXPECT_EQ(reloadOptionAreaSize(controller), 0);
+    EXPECT_EQ(readStoredOptionsInUse(controller), 1u);
     // An unreadable key: options not in use, the controller's values stay.
     store.failReads = true;
-    EXPECT_EQ(readOptionsInUse(controller), 0u);
+    EXPECT_EQ(readStoredOptionsInUse(controller), 0u);
     setOptionArea(controller, 77, 0);
-    EXPECT_EQ(readOptionsOffset(controller), 77);
+    EXPECT_EQ(reloadOptionAreaOffset(controller), 77);
 }
 
 TEST_F(OptionSettings, StoreWritesAllThreeTogether) {
-    EXPECT_TRUE(storeOptions(controller, 522240, 4096, true));
+    EXPECT_TRUE(storeOptionArea(controller, 522240, 4096, true));
     uint32_t value = 0;
     ASSERT_TRUE(store.readNumber("OptionsOffset", &value));
     EXPECT_EQ(value, 522240u);
@@ -88,16 +88,16 @@ TEST_F(OptionSettings, StoreWritesAllThreeTogether) {
     EXPECT_EQ(value, 4096u);
     ASSERT_TRUE(store.readNumber("OptionsInUse", &value));
     EXPECT_EQ(value, 1u);
-    EXPECT_TRUE(storeOptions(controller, 0, 0, false));
+    EXPECT_TRUE(storeOptionArea(controller, 0, 0, false));
     ASSERT_TRUE(store.readNumber("OptionsInUse", &value));
     EXPECT_EQ(value, 0u);
     // Storing does not change what operations use until the values are read back.
     setOptionArea(controller, 5, 0);
-    EXPECT_TRUE(storeOptions(controller, 100, 200, true));
-    EXPECT_EQ(optionOffset(controller), 5);
+    EXPECT_TRUE(storeOptionArea(controller, 100, 200, true));
+    EXPECT_EQ(optionAreaOffset(controller), 5);
 
     store.failWrites = true;
-    EXPECT_FALSE(storeOptions(controller, 1, 2, true));
+    EXPECT_FALSE(storeOptionArea(controller, 1, 2, true));
     store.failWrites = false;
     ASSERT_TRUE(store.readNumber("OptionsOffset", &value));
     EXPECT_EQ(value, 100u);
@@ -106,8 +106,8 @@ TEST_F(OptionSettings, StoreWritesAllThreeTogether) {
 TEST_F(OptionSettings, NoStoreMeansNotInUse) {
     FlashController* bare = createFlashController(nullptr);
     ASSERT_NE(bare, nullptr);
-    EXPECT_EQ(readOptionsInUse(bare), 0u);
-    EXPECT_FALSE(storeOptions(bare, 1, 2, true));
+    EXPECT_EQ(readStoredOptionsInUse(bare), 0u);
+    EXPECT_FALSE(storeOptionArea(bare, 1, 2, true));
     destroyFlashController(bare);
 }
 
@@ -115,22 +115,22 @@ TEST_F(OptionSettings, OffsetLimitIsTheStartOfTheLastPage) {
     TargetGeometry geometry;
     geometry.flashSize = 524288;
     geometry.pageSize = 2048;
-    recordTargets(controller, {0}, 0, geometry);
-    EXPECT_EQ(limitOptionOffset(controller, 0x7FFFF), 522240);
-    EXPECT_EQ(limitOptionOffset(controller, 522240), 522240);
-    EXPECT_EQ(limitOptionOffset(controller, 4096), 4096);
-    EXPECT_EQ(limitOptionOffset(controller, -1), 0);
-    recordTargets(controller, {}, 0, TargetGeometry());
-    EXPECT_EQ(limitOptionOffset(controller, 4096), 0);
+    recordWatchedTargets(controller, {0}, 0, geometry);
+    EXPECT_EQ(clampOptionAreaOffset(controller, 0x7FFFF), 522240);
+    EXPECT_EQ(clampOptionAreaOffset(controller, 522240), 522240);
+    EXPECT_EQ(clampOptionAreaOffset(controller, 4096), 4096);
+    EXPECT_EQ(clampOptionAreaOffset(controller, -1), 0);
+    recordWatchedTargets(controller, {}, 0, TargetGeometry());
+    EXPECT_EQ(clampOptionAreaOffset(controller, 4096), 0);
 }
 
 TEST_F(OptionSettings, ChoosingATargetForcesAFreshLook) {
-    recordTargets(controller, {0, 1}, 0, TargetGeometry());
-    chooseTarget(controller, 1);
-    EXPECT_EQ(chosenTarget(controller), 1);
-    EXPECT_EQ(targetCount(controller), -1);
-    chooseTarget(controller, -1); // a list without a selection
-    EXPECT_EQ(chosenTarget(controller), 0);
+    recordWatchedTargets(controller, {0, 1}, 0, TargetGeometry());
+    chooseTargetPosition(controller, 1);
+    EXPECT_EQ(chosenTargetPosition(controller), 1);
+    EXPECT_EQ(watchedTargetCount(controller), -1);
+    chooseTargetPosition(controller, -1); // a list without a selection
+    EXPECT_EQ(chosenTargetPosition(controller), 0);
 }
 
 } // namespace
