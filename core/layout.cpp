@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "dfu.h"
+#include "hex_digits.h"
 #include "usb_holders.h"
 
 namespace {
@@ -29,13 +30,13 @@ public:
     bool hex(uint32_t* value) {
         skipSpace();
         bool negative = sign();
-        if (p_[0] == '0' && (p_[1] == 'x' || p_[1] == 'X') && std::isxdigit(static_cast<unsigned char>(p_[2]))) {
+        if (p_[0] == '0' && (p_[1] == 'x' || p_[1] == 'X') && stm32::hexDigitValue(static_cast<unsigned char>(p_[2])) >= 0) {
             p_ += 2;
         }
-        if (!std::isxdigit(static_cast<unsigned char>(*p_))) return false;
+        if (stm32::hexDigitValue(static_cast<unsigned char>(*p_)) < 0) return false;
         uint64_t v = 0;
-        while (std::isxdigit(static_cast<unsigned char>(*p_))) {
-            v = v * 16 + digitValue(*p_++);
+        for (int digit; (digit = stm32::hexDigitValue(static_cast<unsigned char>(*p_))) >= 0; ++p_) {
+            v = v * 16 + static_cast<uint64_t>(digit);
             if (v >= kAddressSpace) return false;
         }
         if (negative && v != 0) return false;
@@ -83,11 +84,6 @@ private:
         }
         return false;
     }
-    static uint64_t digitValue(char c) {
-        if (c >= '0' && c <= '9') return static_cast<uint64_t>(c - '0');
-        return static_cast<uint64_t>(std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
-    }
-
     const char* p_;
 };
 
