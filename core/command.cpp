@@ -9,10 +9,11 @@
 #include "flash_ops.h"
 #include "layout.h"
 #include "log.h"
+#include "progress.h"
 #include "rom_quirks.h"
 #include "session.h"
+#include "target_device.h"
 #include "stm32.h"
-#include "trace.h"
 #include "upload_plan.h"
 #include "usb_holders.h"
 #include "vector_table.h"
@@ -22,7 +23,6 @@ namespace {
 using stm32::logLine;
 using stm32::Range;
 
-constexpr uint8_t kFunctionalDescriptorType = 0x21;
 constexpr int kDiffLinesPerBlock = 3; // enough to see the pattern of a bad block without flooding the log
 
 uint32_t littleEndianWord(const uint8_t* bytes) {
@@ -33,7 +33,7 @@ uint32_t littleEndianWord(const uint8_t* bytes) {
 class Engine {
 public:
     Engine(Stm32Context* context, uint32_t flashStart, uint32_t offset, int32_t size)
-        : ctx_(context), flashStart_(flashStart), offset_(offset), size_(size) {}
+        : ctx_(context), flashStart_(flashStart), offset_(offset), size_(size), progress_(context) {}
 
     int32_t run(int32_t targetIndex, uint32_t command);
 
@@ -88,7 +88,7 @@ private:
     stm32::FlashLayout layout_;
     bool haveLayout_ = false;
     stm32::Session session_;
-    bool progressOpen_ = false;
+    stm32::ProgressLine progress_;
     // Declared in this order so that the target closes first, then the list, then libusb.
     stm32::UsbContext usb_;
     stm32::DeviceList list_;
@@ -109,7 +109,7 @@ int32_t Engine::run(int32_t targetIndex, uint32_t command) {
     DfuFunctionalInfo info{};
     info.bDescriptorType = 0;
     dfuGetFunctionalDescriptor(device_, &descriptor_, &info);
-    if (info.bDescriptorType != kFunctionalDescriptorType) return STM32_RESULT_NO_TARGET;
+    if (info.bDescriptorType != stm32::kFunctionalDescriptorType) return STM32_RESULT_NO_TARGET;
     if (info.wTransferSize <= 0 || info.wTransferSize > stm32::kMaxTransferSize) {
         logLine(ctx_, "Unsupported transfer size %d (1 to %d bytes).", info.wTransferSize, stm32::kMaxTransferSize);
         return STM32_RESULT_NO_TARGET;
@@ -146,7 +146,7 @@ int32_t Engine::list() {
 }
 
 bool Engine::openAndReadLayout() {
-    int rc = stm32::openTarget(device_, handle_);
+    int rc = stm32::openTarget(session_, device_, handle_);
     if (rc != 0) {
         stm32::logOpenHint(ctx_, rc);
         return false;
@@ -164,7 +164,7 @@ void Engine::learnRomBehaviour() {
     rom.layout = haveLayout_ ? &layout_ : nullptr;
     stm32::RomBehaviour known = stm32::knownRomBehaviour(rom);
     session_.romHoldsStatus = known.holdsStatus;
-    stm32::trace("decide", "ROM bcdDevice=0x%04X transfer=%u: %s%s", descriptor_.bcdDevice, block_,
+    session_.trace("decide", "ROM bcdDevice=0x%04X transfer=%u: %s%s", descriptor_.bcdDevice, block_,
                  known.family != nullptr ? known.family : "no known quirks",
                  known.holdsStatus ? ", holds status requests: polling without waiting" : "");
 }
@@ -191,17 +191,11 @@ int32_t Engine::failed(int32_t result) {
     return result;
 }
 
-void Engine::beginProgress(const char* heading) {
-    stm32::logProgress(ctx_, heading);
-    progressOpen_ = true;
-}
+void Engine::beginProgress(const char* heading) { progress_.begin(heading); }
 
 // Closes an open progress line (if any) and logs what the transport noted.
 void Engine::endProgress() {
-    if (progressOpen_) {
-        stm32::logEndProgress(ctx_);
-        progressOpen_ = false;
-    }
+    progress_.end();
     logNotes();
 }
 
@@ -218,22 +212,20 @@ bool Engine::runIsWholePages(Range run) const {
 }
 
 int Engine::readRun(Range run, uint8_t* buffer) {
-    return readBlocks(handle_.get(), static_cast<int32_t>(run.length() / block_), address(run.begin), block_, buffer);
+    return stm32::readBlocks(session_, static_cast<int32_t>(run.length() / block_), address(run.begin), block_, buffer);
 }
 
 int Engine::writeRun(Range run, const uint8_t* buffer, Dots dots) {
     const int32_t blocks = static_cast<int32_t>(run.length() / block_);
-    if (dots == Dots::Hidden) {
-        return writeBlocks(handle_.get(), blocks, address(run.begin), static_cast<int32_t>(block_), buffer);
-    }
-    return writeBlocks(ctx_, handle_.get(), blocks, address(run.begin), static_cast<int32_t>(block_), buffer);
+    return stm32::writeBlocks(session_, blocks, address(run.begin), static_cast<int32_t>(block_), buffer,
+                              dots == Dots::Shown ? &progress_ : nullptr);
 }
 
 // Reads length bytes at offset into the flash buffer from its first byte.
 int Engine::readToBufferStart(uint64_t offset, uint64_t length) {
     stm32::ReadPlan plan = stm32::planRead(offset, length, block_, usable());
-    int rc = readBlocks(handle_.get(), static_cast<int32_t>(plan.blockCount), address(plan.readOffset), block_,
-                       ctx_->flashBuffer);
+    int rc = stm32::readBlocks(session_, static_cast<int32_t>(plan.blockCount), address(plan.readOffset), block_,
+                               ctx_->flashBuffer);
     if (rc == 0 && plan.skip != 0) std::memmove(ctx_->flashBuffer, ctx_->flashBuffer + plan.skip, length);
     return rc;
 }
@@ -241,7 +233,7 @@ int Engine::readToBufferStart(uint64_t offset, uint64_t length) {
 stm32::VectorTable Engine::readResidentVectorTable() {
     std::vector<uint8_t> first(block_);
     // A failed read gives no table: its bytes are not the resident program.
-    if (readBlocks(handle_.get(), 1, flashStart_, block_, first.data()) != 0) {
+    if (stm32::readBlocks(session_, 1, flashStart_, block_, first.data()) != 0) {
         session_.clearFailure();
         return stm32::VectorTable{};
     }
@@ -354,9 +346,9 @@ int32_t Engine::eraseAndWrite(const stm32::WritePlan& plan) {
     beginProgress("Erasing pages.");
     int rc = 0;
     if (plan.massErase) {
-        rc = dfuMassErase(handle_.get());
+        rc = stm32::massErase(session_);
     } else if (!plan.eraseAddresses.empty()) {
-        rc = stm32::eraseAddresses(ctx_, handle_.get(), plan.eraseAddresses);
+        rc = stm32::eraseAddresses(session_, plan.eraseAddresses, &progress_);
     }
     if (rc != 0) return failed(STM32_RESULT_ERASE_ERROR);
     endProgress();
@@ -438,14 +430,14 @@ void Engine::startProgram(const stm32::VectorTable& resident) {
     // After a good Set Address the board sits in dfuDNLOAD-IDLE, the state in
     // which the zero-length download means "leave". The board may leave the
     // bus at any point from here: the leave's own results are not checked.
-    if (dfuSetAddress(handle_.get(), base) != 0) {
+    if (stm32::setAddress(session_, base) != 0) {
         session_.clearFailure();
-        dfuEnsureIdle(handle_.get());
+        stm32::ensureIdle(session_);
         logLine(ctx_, "The program was not started: the board refused the start address 0x%08X; a reset starts "
                       "whatever is in flash.", base);
         return;
     }
-    dfuLeave(handle_.get());
+    stm32::leave(session_);
 }
 
 int32_t Engine::download() {
@@ -503,7 +495,7 @@ int32_t Engine::eraseSteps() {
     beginProgress("Erasing pages.");
     int32_t result = STM32_RESULT_OK;
     if (massErase) {
-        if (dfuMassErase(handle_.get()) != 0) result = STM32_RESULT_ERASE_ERROR;
+        if (stm32::massErase(session_) != 0) result = STM32_RESULT_ERASE_ERROR;
     } else {
         result = eraseRange(range);
     }
@@ -527,7 +519,7 @@ int32_t Engine::eraseRange(Range range) {
     }
     std::fill(keep.begin() + static_cast<std::ptrdiff_t>(range.begin - run.begin),
               keep.begin() + static_cast<std::ptrdiff_t>(range.end - run.begin), 0xFF);
-    if (stm32::eraseAddresses(ctx_, handle_.get(), map.pageAddresses(run)) != 0) return STM32_RESULT_ERASE_ERROR;
+    if (stm32::eraseAddresses(session_, map.pageAddresses(run), &progress_) != 0) return STM32_RESULT_ERASE_ERROR;
     // All-0xFF blocks cost no transfer, so the whole run is handed over.
     if ((head.length() != 0 || tail.length() != 0) && writeRun(run, keep.data(), Dots::Hidden) != 0) {
         return STM32_RESULT_WRITE_ERROR;

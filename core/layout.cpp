@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "dfu.h"
+#include "target_device.h"
 #include "hex_digits.h"
 #include "usb_holders.h"
 
