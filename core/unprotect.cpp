@@ -4,10 +4,8 @@
 
 #include "dfu.h"
 #include "log.h"
-#include "session.h"
 #include "stm32.h"
-#include "target_device.h"
-#include "usb_holders.h"
+#include "target_session.h"
 #include "wait_bounds.h"
 
 namespace {
@@ -39,31 +37,23 @@ int32_t sendReadUnprotect(Stm32Context* context, stm32::Session& session) {
 }
 
 int32_t unprotect(Stm32Context* context, int32_t targetIndex) {
-    stm32::Session session;
-    stm32::UsbContext usb;
-    if (usb.init() != 0) {
+    stm32::TargetSession target(context, 0);
+    if (!target.startUsb()) {
         logLine(context, "Problem with USB.");
         return STM32_RESULT_USB_INIT;
     }
-    stm32::DeviceList list;
-    libusb_device* device = nullptr;
-    libusb_device_descriptor descriptor{};
-    if (list.take(usb.get()) <= 0 || !stm32::selectTargetDevice(list, targetIndex, &device, &descriptor)) {
+    if (!target.select(targetIndex)) {
         logLine(context, "STM32 not connected or not in bootload mode.");
         return STM32_RESULT_NO_TARGET;
     }
-    stm32::DeviceHandle handle;
-    int rc = stm32::openTarget(session, device, handle);
-    if (rc != 0) {
-        stm32::logOpenHint(context, rc);
-        return STM32_RESULT_OPEN_ERROR;
-    }
+    // The board erases everything: its layout does not matter.
+    if (!target.openWithoutLayout()) return STM32_RESULT_OPEN_ERROR;
     logLine(context, "Removing read protection: the board erases its whole flash and resets.");
-    if (stm32::ensureIdle(session) != 0) {
+    if (stm32::ensureIdle(target.session()) != 0) {
         logLine(context, "The board did not return to dfuIDLE.");
         return STM32_RESULT_ERASE_ERROR;
     }
-    int32_t result = sendReadUnprotect(context, session);
+    int32_t result = sendReadUnprotect(context, target.session());
     if (result == STM32_RESULT_OK) {
         logLine(context, "Read protection removed; the flash is erased and the board restarts in DFU mode.");
     }
