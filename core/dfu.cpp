@@ -13,8 +13,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
 
-// dfu-util counts up to three stalled polls as "still busy": some ROMs (L4)
-// stall a poll at random even after the announced wait.
+// dfu-util counts up to three stalled polls as "still busy": a ROM that
+// stalls early polls may also stall one after the announced wait.
 constexpr int kStallsTakenAsBusy = 3;
 constexpr int kRecoveryRounds = 2;
 
@@ -75,13 +75,16 @@ public:
                     if (status->bStatus != stm32::kDfuStatusOk) return failWithStatus(*status, nullptr);
                     if (status->bState != stm32::kDfuStateDnBusy) return 0;
                 }
-                if (op_.sectorErase && Clock::now() - begun_ >= stm32::stuckBusyThreshold()) {
+                if (op_.sectorErase && rom().stuckBusyErase && Clock::now() - begun_ >= stm32::stuckBusyThreshold()) {
                     return recoverStuckBusy(status);
                 }
                 lastPoll_ = Milliseconds(status->bwPollTimeout);
-                sleepBeforeNextPoll(session_.romHoldsStatus && !session_.statusStalled ? Milliseconds(0) : lastPoll_);
+                // A stall says the ROM does not hold requests after all: from then on every poll waits.
+                const bool pollAtOnce = rom().holdsRequestsWhileBusy && !session_.statusStalled;
+                sleepBeforeNextPoll(pollAtOnce ? Milliseconds(0) : lastPoll_);
             } else if (got == LIBUSB_ERROR_PIPE) {
                 session_.statusStalled = true;
+                if (!rom().stallsEarlyStatus) return failWithError(got, "status request stalled");
                 if (++stalls_ > kStallsTakenAsBusy) return failWithError(got, "status request stalled repeatedly");
                 first = false; // the command may already be running: judge the next reply as a poll
                 session_.trace("decide", "stalled status request %d of %d: still busy, waiting %lld ms", stalls_,
@@ -118,16 +121,15 @@ private:
     }
 
     int judgeFirstReply(const DfuStatus& status) {
-        // The U5A9 ROM carries out Set Address at once and skips dfuDNBUSY.
-        if (op_.dfuseCommand && status.bState == stm32::kDfuStateDnloadIdle && status.bStatus == stm32::kDfuStatusOk) {
+        if (op_.dfuseCommand && rom().setAddressWithoutBusy && status.bState == stm32::kDfuStateDnloadIdle && status.bStatus == stm32::kDfuStatusOk) {
             session_.trace("decide", "%s done without a busy phase", op_.request.name);
             return 0;
         }
         return failWithStatus(status, "no busy phase");
     }
 
-    // H743/H753 rev V: the erase is over but the ROM keeps answering
-    // dfuDNBUSY; its maker's tool clears the status twice and goes on.
+    // The erase is over but the ROM keeps answering dfuDNBUSY; clearing the
+    // status twice brings it back, as its maker's tool does.
     int recoverStuckBusy(DfuStatus* status) {
         session_.trace("decide", "stuck busy: clearing status");
         for (int round = 0; round < kRecoveryRounds; ++round) {
@@ -158,6 +160,8 @@ private:
         session_.recordFailure(stm32::FailureCause::failed(op_.request, libusbError, detail));
         return -1;
     }
+
+    const stm32::RomKnowledge& rom() const { return session_.rom(); }
 
     stm32::Session& session_;
     const stm32::DfuOperation& op_;
@@ -235,13 +239,13 @@ int waitWhileBusy(Session& session, DfuStatus* status) {
 }
 
 // DFU 1.1 leaves dfuDNLOAD-IDLE and dfuUPLOAD-IDLE with DFU_ABORT; DFU_CLRSTATUS
-// belongs to dfuERROR only (the C5 ROM stalls it elsewhere and keeps its state).
+// belongs to dfuERROR, and some ROMs stall it anywhere else.
 int ensureIdle(Session& session) {
     DfuStatus status{};
     getStatus(session, &status);
     if (status.bStatus == kDfuStatusOk && status.bState == kDfuStateIdle) return 0;
     for (int round = 0; round < kRecoveryRounds; ++round) {
-        bool clearing = status.bState == kDfuStateError;
+        bool clearing = status.bState == kDfuStateError || !session.rom().clearStatusStallKeepsState;
         session.trace("decide", "%s to reach dfuIDLE", clearing ? "clearing the error" : "aborting");
         dfuControlOut(session, clearing ? kDfuClrStatus : kDfuAbort, 0, nullptr, 0);
         getStatus(session, &status);

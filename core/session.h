@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "failure.h"
+#include "rom_knowledge.h"
 
 namespace stm32 {
 
@@ -35,9 +36,9 @@ public:
 #endif
         ;
 
-    // The ROM holds a status request until the operation is over, so it may
-    // be polled without waiting (see rom_quirks.h).
-    bool romHoldsStatus = false;
+    // What is known of the board's ROM: the default row until it is learned.
+    const RomKnowledge& rom() const { return rom_; }
+    void knowRom(const RomKnowledge& rom) { rom_ = rom; }
     // A status request was stalled: from now on every poll waits the
     // announced time, whatever the ROM is known for.
     bool statusStalled = false;
@@ -59,6 +60,7 @@ public:
 private:
     libusb_device_handle* handle_;
     std::chrono::steady_clock::time_point started_;
+    RomKnowledge rom_;
     FailureCause failure_;
     std::vector<std::string> notes_;
 };

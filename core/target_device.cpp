@@ -1,7 +1,6 @@
 // Target selection, DFU descriptors and opening.
 #include "target_device.h"
 
-#include "session.h"
 #include "stm32.h"
 
 namespace {
@@ -61,18 +60,6 @@ bool selectTargetDevice(const DeviceList& list, int32_t targetIndex, libusb_devi
         if (targetIndex != -1) return false;
     }
     return false;
-}
-
-int openTarget(Session& session, libusb_device* device, DeviceHandle& handle) {
-    int rc = handle.open(device);
-    if (rc == 0) rc = libusb_claim_interface(handle.get(), 0);
-    if (rc == 0) rc = libusb_set_interface_alt_setting(handle.get(), 0, 0);
-    if (rc != 0) {
-        handle.reset();
-        session.trace("fail", "open/claim/alternate setting: %s", libusb_error_name(rc));
-    }
-    session.attach(handle.get());
-    return rc;
 }
 
 } // namespace stm32

@@ -20,8 +20,6 @@ struct DfuFunctionalInfo {
 
 namespace stm32 {
 
-class Session;
-
 constexpr uint8_t kFunctionalDescriptorType = 0x21;
 
 bool isTargetDescriptor(const libusb_device_descriptor& descriptor);
@@ -37,10 +35,6 @@ void walkDfuAltSettings(libusb_device* device, const libusb_device_descriptor& d
 // index -1, else the device at that list position if it is one.
 bool selectTargetDevice(const DeviceList& list, int32_t targetIndex, libusb_device** device,
                         libusb_device_descriptor* descriptor);
-
-// Opens, claims interface 0 and selects alternate setting 0, and gives the
-// session the handle. 0 on success, else the libusb error of the step that failed.
-int openTarget(Session& session, libusb_device* device, DeviceHandle& handle);
 
 } // namespace stm32
 

@@ -6,7 +6,7 @@
 #include "dfu.h"
 #include "flash_ops.h"
 #include "log.h"
-#include "rom_quirks.h"
+#include "rom_knowledge.h"
 
 namespace stm32 {
 
@@ -18,6 +18,18 @@ uint32_t littleEndianWord(const uint8_t* bytes) {
 }
 
 } // namespace
+
+int openTarget(Session& session, libusb_device* device, DeviceHandle& handle) {
+    int rc = handle.open(device);
+    if (rc == 0) rc = libusb_claim_interface(handle.get(), 0);
+    if (rc == 0) rc = libusb_set_interface_alt_setting(handle.get(), 0, 0);
+    if (rc != 0) {
+        handle.reset();
+        session.trace("fail", "open/claim/alternate setting: %s", libusb_error_name(rc));
+    }
+    session.attach(handle.get());
+    return rc;
+}
 
 TargetSession::TargetSession(Stm32Context* context, uint32_t flashStart)
     : ctx_(context), flashStart_(flashStart), progress_(context) {}
@@ -59,11 +71,13 @@ void TargetSession::learnRom() {
     rom.bcdDevice = descriptor_.bcdDevice;
     rom.transferSize = static_cast<int32_t>(block_);
     rom.layout = layout();
-    RomBehaviour known = knownRomBehaviour(rom);
-    session_.romHoldsStatus = known.holdsStatus;
-    session_.trace("decide", "ROM bcdDevice=0x%04X transfer=%u: %s%s", descriptor_.bcdDevice, block_,
-                   known.family != nullptr ? known.family : "no known quirks",
-                   known.holdsStatus ? ", holds status requests: polling without waiting" : "");
+    const RomKnowledge known = knownRom(rom);
+    session_.knowRom(known);
+    const bool family = known.family != RomKnowledge{}.family;
+    session_.trace("decide", "ROM bcdDevice=0x%04X transfer=%u: %s%s; row %s", descriptor_.bcdDevice, block_,
+                   family ? known.family : "no known quirks",
+                   known.holdsRequestsWhileBusy ? ", holds status requests: polling without waiting" : "",
+                   describeRom(known).c_str());
 }
 
 int32_t TargetSession::finish(int32_t result, const char* failureLine) {
@@ -152,7 +166,7 @@ int32_t TargetSession::failed(int32_t result) {
     bool refused = cause.hasStatus && cause.status == kDfuStatusErrTarget && cause.hasAddress;
     uint64_t announcedEnd = haveLayout_ ? static_cast<uint64_t>(layout_.startAddress) + layout_.totalSize
                                         : static_cast<uint64_t>(flashStart_) + flashSize();
-    if (refused && cause.address >= flashStart_ && cause.address < announcedEnd) {
+    if (refused && session_.rom().realFlashSmaller && cause.address >= flashStart_ && cause.address < announcedEnd) {
         logLine(ctx_, "The board refused address 0x%08X: its real flash may be smaller than its layout says.",
                 cause.address);
     } else if (!cause.empty()) {

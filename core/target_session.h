@@ -21,6 +21,10 @@
 
 namespace stm32 {
 
+// Opens, claims interface 0 and selects alternate setting 0, and gives the
+// session the handle. 0 on success, else the libusb error of the step that failed.
+int openTarget(Session& session, libusb_device* device, DeviceHandle& handle);
+
 class TargetSession {
 public:
     TargetSession(Stm32Context* context, uint32_t flashStart);

@@ -12,7 +12,7 @@
 
 #include "dfu.h"
 #include "stm32.h"
-#include "target_device.h"
+#include "target_session.h"
 #include "test_bounds.h"
 #include "usb_holders.h"
 #include "virtual_board.h"

@@ -98,7 +98,9 @@ TEST_F(RomProfile, AStalledPollFallsBackToWaiting) {
     coretest::OpenTarget t(board);
     ASSERT_TRUE(t.ok());
     stm32::Session& session = t.session();
-    session.romHoldsStatus = true;
+    stm32::RomKnowledge holding;
+    holding.holdsRequestsWhileBusy = true;
+    session.knowRom(holding);
     EXPECT_EQ(stm32::eraseAddresses(session, {kFlash, kFlash + 2048, kFlash + 4096}, nullptr), 0);
     EXPECT_TRUE(session.statusStalled);
     EXPECT_EQ(board.counters().earlyStatusStalls, 1u) << "only the first early poll; then every poll waits";
