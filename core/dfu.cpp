@@ -75,7 +75,8 @@ public:
                     if (status->bStatus != stm32::kDfuStatusOk) return failWithStatus(*status, nullptr);
                     if (status->bState != stm32::kDfuStateDnBusy) return 0;
                 }
-                if (op_.sectorErase && rom().stuckBusyErase && Clock::now() - begun_ >= stm32::stuckBusyThreshold()) {
+                const bool stuck = Clock::now() - begun_ >= stm32::stuckBusyThreshold();
+                if (op_.sectorErase && rom().stuckBusyErase && stuck) {
                     return recoverStuckBusy(status);
                 }
                 lastPoll_ = Milliseconds(status->bwPollTimeout);
@@ -121,7 +122,8 @@ private:
     }
 
     int judgeFirstReply(const DfuStatus& status) {
-        if (op_.dfuseCommand && rom().setAddressWithoutBusy && status.bState == stm32::kDfuStateDnloadIdle && status.bStatus == stm32::kDfuStatusOk) {
+        const bool doneAtOnce = status.bState == stm32::kDfuStateDnloadIdle && status.bStatus == stm32::kDfuStatusOk;
+        if (op_.dfuseCommand && rom().setAddressWithoutBusy && doneAtOnce) {
             session_.trace("decide", "%s done without a busy phase", op_.request.name);
             return 0;
         }

@@ -32,7 +32,8 @@ int32_t eraseRange(TargetSession& target, Range range) {
     // The kept bytes are all in hand from here on.
     if (target.erasePages(map.pageAddresses(run)) != 0) return STM32_RESULT_ERASE_ERROR;
     // All-0xFF blocks cost no transfer, so the whole run is handed over.
-    if ((head.length() != 0 || tail.length() != 0) && target.writeRun(run, keep.data(), TargetSession::Dots::Hidden) != 0) {
+    const bool keepsBytes = head.length() != 0 || tail.length() != 0;
+    if (keepsBytes && target.writeRun(run, keep.data(), TargetSession::Dots::Hidden) != 0) {
         return STM32_RESULT_WRITE_ERROR;
     }
     return STM32_RESULT_OK;

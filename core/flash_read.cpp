@@ -33,7 +33,8 @@ int readBlocks(Session& session, int32_t blockCount, uint32_t firstAddress, uint
     for (int32_t i = 0; i < blockCount; ++i) {
         uint8_t* block = buffer + static_cast<size_t>(i) * blockSize;
         uint32_t address = firstAddress + static_cast<uint32_t>(i) * blockSize;
-        int got = dfuControlIn(session, kDfuUpload, static_cast<uint16_t>(i + 2), block, static_cast<uint16_t>(blockSize));
+        int got =
+            dfuControlIn(session, kDfuUpload, static_cast<uint16_t>(i + 2), block, static_cast<uint16_t>(blockSize));
         if (got != static_cast<int>(blockSize)) {
             recordFailedUpload(session, address, got);
             return got;

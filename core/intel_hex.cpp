@@ -87,7 +87,9 @@ IntelHexFault intelHexApplyRecord(IntelHexState* state, const stm32::IntelHexRec
                                   uint8_t* image, uint32_t capacity)
 {
     intelHexPrepareRecord(state, record.type, record.byteCount, record.loadAddress);
-    if (state->error) return isAddressRecord(record.type) ? IntelHexFault::AddressRecordLength : IntelHexFault::UnsupportedType;
+    if (state->error) {
+        return isAddressRecord(record.type) ? IntelHexFault::AddressRecordLength : IntelHexFault::UnsupportedType;
+    }
     for (uint32_t index = 0; index < record.byteCount; ++index) {
         intelHexUpdateRecord(state, record.type, image, capacity, index, record.data[index]);
         if (state->error) return IntelHexFault::BeyondAddressSpace;

@@ -30,12 +30,10 @@ public:
     bool hex(uint32_t* value) {
         skipSpace();
         bool negative = sign();
-        if (p_[0] == '0' && (p_[1] == 'x' || p_[1] == 'X') && stm32::hexDigitValue(static_cast<unsigned char>(p_[2])) >= 0) {
-            p_ += 2;
-        }
-        if (stm32::hexDigitValue(static_cast<unsigned char>(*p_)) < 0) return false;
+        if (p_[0] == '0' && (p_[1] == 'x' || p_[1] == 'X') && hexDigit(p_[2]) >= 0) p_ += 2;
+        if (hexDigit(*p_) < 0) return false;
         uint64_t v = 0;
-        for (int digit; (digit = stm32::hexDigitValue(static_cast<unsigned char>(*p_))) >= 0; ++p_) {
+        for (int digit; (digit = hexDigit(*p_)) >= 0; ++p_) {
             v = v * 16 + static_cast<uint64_t>(digit);
             if (v >= kAddressSpace) return false;
         }
@@ -84,6 +82,8 @@ private:
         }
         return false;
     }
+    static int hexDigit(char c) { return stm32::hexDigitValue(static_cast<unsigned char>(c)); }
+
     const char* p_;
 };
 
@@ -185,8 +185,8 @@ int findAltSettingName(const char* prefix, libusb_device* device, const libusb_d
 // The length of the "@Internal Flash" name (0 when there is none); *parsed
 // tells whether its layout reads. The whole name is parsed: a long layout's
 // later segments lie past the 99-character copy.
-int findFlashLayout(libusb_device* device, const libusb_device_descriptor* descriptor, libusb_device_handle* open,
-                    FlashLayout* out, bool* parsed) {
+static int findFlashLayout(libusb_device* device, const libusb_device_descriptor* descriptor,
+                           libusb_device_handle* open, FlashLayout* out, bool* parsed) {
     char name[kLayoutNameSize] = {};
     std::string full;
     int found = findAltSettingName("@Internal Flash", device, descriptor, name, open, &full);

@@ -110,8 +110,9 @@ int32_t UploadJob::definedBytes(RangeList* defined) {
 // Mass erase wipes the whole part: only when our buffer is the whole part.
 bool UploadJob::massEraseAllowed() const {
     const FlashLayout* layout = target_.layout();
-    return layout == nullptr ||
-           (layout->startAddress == target_.flashStart() && static_cast<uint64_t>(layout->totalSize) <= target_.usable());
+    if (layout == nullptr) return true;
+    return layout->startAddress == target_.flashStart() &&
+           static_cast<uint64_t>(layout->totalSize) <= target_.usable();
 }
 
 UploadSettings UploadJob::uploadSettings() const {
@@ -124,7 +125,9 @@ UploadSettings UploadJob::uploadSettings() const {
 }
 
 void UploadJob::copyDefinedBytes(const RangeList& defined) {
-    for (const Range& r : defined) std::memcpy(ctx_->flashBuffer + offset_ + r.begin, ctx_->image + r.begin, r.length());
+    for (const Range& r : defined) {
+        std::memcpy(ctx_->flashBuffer + offset_ + r.begin, ctx_->image + r.begin, r.length());
+    }
 }
 
 int32_t UploadJob::eraseAndWrite(const WritePlan& plan) {

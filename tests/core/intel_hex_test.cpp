@@ -274,7 +274,8 @@ Walk walk(const std::string& text)
 
 TEST(IntelHexReader, RecordsCarryTheirFieldsAndLines)
 {
-    const Walk w = walk(kLinear0800 + "\r\n\n" + record(0x00, 0x1234, {0xAA, 0xBB}) + "  \t" + kEnd + "junk after the end");
+    const std::string text = kLinear0800 + "\r\n\n" + record(0x00, 0x1234, {0xAA, 0xBB}) + "  \t" + kEnd + "junk";
+    const Walk w = walk(text);
     ASSERT_EQ(w.last, stm32::IntelHexReader::Step::End);
     ASSERT_EQ(w.records.size(), 3u);
     EXPECT_EQ(w.records[0].line, 1u);
@@ -305,7 +306,8 @@ TEST(IntelHexReader, EachFaultNamesItsLine)
         {kLinear0800 + ":020000000102", IntelHexSyntax::NoChecksum, 2},
         {kLinear0800 + ":0300000001\n" + kEnd, IntelHexSyntax::ShortData, 2},
         {kLinear0800 + ":0400000001020304F3\n" + kEnd, IntelHexSyntax::WrongChecksum, 2},
-        {kLinear0800 + data + std::string(1, '\0') + kEnd, IntelHexSyntax::NoEndRecord, 3}, // the text ends at its first NUL
+        // The text ends at its first NUL.
+        {kLinear0800 + data + std::string(1, '\0') + kEnd, IntelHexSyntax::NoEndRecord, 3},
     };
     for (const auto& c : cases) {
         const Walk w = walk(c.text);

@@ -83,7 +83,8 @@ struct Identified {
 
 Identified identify(const vboard::ProfileDescription& profile) {
     Identified out;
-    const bool parsed = !profile.alternates.empty() && stm32::parseFlashLayout(profile.alternates[0].name.c_str(), &out.layout);
+    const bool parsed =
+        !profile.alternates.empty() && stm32::parseFlashLayout(profile.alternates[0].name.c_str(), &out.layout);
     out.identity.bcdDevice = profile.bcdDevice;
     out.identity.transferSize = profile.hasFunctionalDescriptor ? profile.transferSize : 0;
     out.identity.layout = parsed ? &out.layout : nullptr;
