@@ -52,7 +52,7 @@ RomKnowledge knownRom(const RomIdentity& rom) {
 }
 
 std::string describeRom(const RomKnowledge& row) {
-    std::string text = row.family;
+    std::string text = row.family != nullptr ? row.family : "default";
     auto field = [&text](const char* name, bool value) {
         text += ' ';
         text += name;

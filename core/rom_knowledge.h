@@ -22,7 +22,7 @@ struct RomIdentity {
 
 // One row; the defaults are the default row.
 struct RomKnowledge {
-    const char* family = "default";
+    const char* family = nullptr; // null: the default row
     // The ROM holds a status request until its operation is over, so it is
     // polled at once instead of after the announced bwPollTimeout.
     bool holdsRequestsWhileBusy = false;
@@ -46,7 +46,8 @@ struct RomKnowledge {
 // The row of the family the board belongs to, else the default row.
 RomKnowledge knownRom(const RomIdentity& rom);
 
-// "F2/F4: holdsRequestsWhileBusy=1 stallsEarlyStatus=1 ...", for the trace.
+// "F2/F4: holdsRequestsWhileBusy=1 stallsEarlyStatus=1 ..." ("default: ..."
+// for the default row), for the trace.
 std::string describeRom(const RomKnowledge& row);
 
 } // namespace stm32

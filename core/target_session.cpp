@@ -73,9 +73,8 @@ void TargetSession::learnRom() {
     rom.layout = layout();
     const RomKnowledge known = knownRom(rom);
     session_.knowRom(known);
-    const bool family = known.family != RomKnowledge{}.family;
     session_.trace("decide", "ROM bcdDevice=0x%04X transfer=%u: %s%s; row %s", descriptor_.bcdDevice, block_,
-                   family ? known.family : "no known quirks",
+                   known.family != nullptr ? known.family : "no known quirks",
                    known.holdsRequestsWhileBusy ? ", holds status requests: polling without waiting" : "",
                    describeRom(known).c_str());
 }

@@ -107,15 +107,16 @@ TEST(RomProfilePairing, EachRomsRowCopesWithWhatItsBoardDoes) {
         const Identified board = identify(profile);
         ASSERT_NE(board.identity.layout, nullptr) << profile.shortName;
         const stm32::RomKnowledge row = stm32::knownRom(board.identity);
+        const char* family = row.family != nullptr ? row.family : "default";
         for (const Pair& pair : pairs()) {
             const bool shown = pair.shows(profile.rom);
             if (pair.rule == Rule::Copes && shown) {
                 ++checked;
                 EXPECT_TRUE(pair.field(row)) << profile.shortName << " shows " << pair.board << " but its row "
-                                             << row.family << " does not allow for it";
+                                             << family << " does not allow for it";
             } else if (pair.rule == Rule::OnlyIfShown && pair.field(row)) {
                 ++checked;
-                EXPECT_TRUE(shown) << profile.shortName << " is taken for " << row.family << " (" << pair.host
+                EXPECT_TRUE(shown) << profile.shortName << " is taken for " << family << " (" << pair.host
                                    << ") but does not show " << pair.board;
             }
         }
