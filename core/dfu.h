@@ -1,29 +1,22 @@
-// DFU 1.1 / DfuSe transport on the default control pipe.
+// DFU 1.1 / DfuSe transport on the default control pipe. Every operation
+// talks through a Session (the open board and what the command has learned
+// of it); the functions outside the namespace are the classic forms on a bare
+// handle, each with a session of its own.
 #ifndef STM32_CORE_DFU_H
 #define STM32_CORE_DFU_H
 
 #include <libusb.h>
 
-#include <chrono>
 #include <cstdint>
-#include <functional>
 
-#include "stm32.h"
-#include "usb_holders.h"
+#include "failure.h"
+#include "session.h"
 
 struct DfuStatus {
     uint32_t bStatus;
     uint32_t bwPollTimeout;
     uint32_t bState;
     uint32_t iString;
-};
-
-struct DfuFunctionalInfo {
-    int32_t bLength;
-    int32_t bDescriptorType;
-    int32_t bmAttributes;
-    int32_t wDetachTimeOut;
-    int32_t wTransferSize;
 };
 
 namespace stm32 {
@@ -56,72 +49,49 @@ enum : uint8_t {
     kDfuSeReadUnprotect = 0x92,
 };
 constexpr uint16_t kDfuSeAddressCommandLength = 5;
+constexpr int kDfuStatusLength = 6;
 
 constexpr uint8_t kRequestOut = 0x21; // class, interface, host to device
 constexpr uint8_t kRequestIn = 0xA1;  // class, interface, device to host
 constexpr int kMaxTransferSize = 4096; // largest block one control transfer carries here
 
-// Bounds that tests shorten; production values are the defaults.
-void setBusyWaitLimit(std::chrono::milliseconds limit);       // default 120 s
-std::chrono::milliseconds busyWaitLimit();
-void setControlTimeout(unsigned milliseconds);                // default 9000 ms
-unsigned controlTimeout();
-void setStuckBusyThreshold(std::chrono::milliseconds limit);  // default 15 s
-void setHeldStatusTimeout(std::chrono::milliseconds limit);   // default 40 s
-std::chrono::milliseconds heldStatusTimeout();
-std::chrono::milliseconds stuckBusyThreshold();
-
 // One step whose verdict comes through DFU_GETSTATUS, for the busy wait, the
 // trace and the failure cause.
 struct DfuOperation {
-    const char* name;          // "SET_ADDRESS", "ERASE", "MASS_ERASE", "WRITE", "READ_UNPROTECT"
-    bool dfuseCommand = false; // may finish without a busy phase (the U5A9 ROM does after Set Address)
-    bool sectorErase = false;  // may stay busy for ever (H743/H753 rev V bank 2)
-    bool hasAddress = false;
-    uint32_t address = 0;
+    RequestAt request;         // "SET_ADDRESS", "ERASE", "MASS_ERASE", "WRITE", ...
+    bool dfuseCommand = false; // a DfuSe command, which some ROMs finish without a busy phase
+    bool sectorErase = false;  // a page or sector erase, which some ROMs never report done
 };
 
 // The command byte followed by the address, least significant byte first.
 void packDfuSeCommand(uint8_t command, uint32_t address, unsigned char out[kDfuSeAddressCommandLength]);
 
-bool isTargetDescriptor(const libusb_device_descriptor& descriptor);
-bool isDfuAltSetting(const libusb_interface_descriptor& alt);
+// Plain class requests with the core's timeout, traced.
+int dfuControlOut(Session& session, uint8_t request, uint16_t value, unsigned char* data, uint16_t length);
+int dfuControlIn(Session& session, uint8_t request, uint16_t value, unsigned char* data, uint16_t length);
 
-// What a visitor of the alternate-setting walk wants next.
-enum class AltWalk { Next, NextInterface, Stop };
-using AltVisitor = std::function<AltWalk(uint8_t configIndex, const libusb_interface_descriptor& alt)>;
-// Visits every DFU alternate setting (isDfuAltSetting) of every readable
-// configuration, in descriptor order.
-void walkDfuAltSettings(libusb_device* device, const libusb_device_descriptor& descriptor, const AltVisitor& visit);
-
-// Plain class requests with the core's timeout.
-int dfuControlOut(libusb_device_handle* handle, uint8_t request, uint16_t value, unsigned char* data,
-                  uint16_t length);
-int dfuControlIn(libusb_device_handle* handle, uint8_t request, uint16_t value, unsigned char* data,
-                 uint16_t length);
+// DFU_GETSTATUS with a given timeout; returns the libusb result (6 when the
+// reply was read) and fills status as getStatus does.
+int requestStatus(Session& session, DfuStatus* status, unsigned timeoutMs);
+// A failed request reads as errUNKNOWN in dfuERROR.
+void getStatus(Session& session, DfuStatus* status);
 
 // Sends one DfuSe command (wValue 0) and waits for its verdict. Returns 0,
 // -1, or the transfer result when it was neither `length` nor 0.
-int dfuSendCommand(libusb_device_handle* handle, unsigned char* bytes, uint16_t length, const DfuOperation& op);
+int sendCommand(Session& session, unsigned char* bytes, uint16_t length, const DfuOperation& op);
 // After a DfuSe command or data block: the first status must be dfuDNBUSY (or,
 // for a DfuSe command, dfuDNLOAD-IDLE with OK), then the busy wait gives the
 // board's verdict. Status requests here may be held by the board until the
 // operation is over; timeouts and up to three stalls read as "still busy"
 // until the busy bound.
-int awaitBusyVerdict(libusb_device_handle* handle, const DfuOperation& op);
-
-// DFU_GETSTATUS with a given timeout; returns the libusb result (6 when the
-// reply was read) and fills status as dfuGetStatus does.
-int requestStatus(libusb_device_handle* handle, DfuStatus* status, unsigned timeoutMs);
-
-// Opens, claims interface 0 and selects alternate setting 0. 0 on success,
-// else the libusb error of the step that failed.
-int openTarget(libusb_device* device, DeviceHandle& handle);
-
-// Finds the target of a command in a device list: the first 0483:df11 for
-// index -1, else the device at that list position if it is one.
-bool selectTargetDevice(const DeviceList& list, int32_t targetIndex, libusb_device** device,
-                        libusb_device_descriptor* descriptor);
+int awaitBusyVerdict(Session& session, const DfuOperation& op);
+// 0 once the board is no longer busy, -1 on an error status or at the bound.
+int waitWhileBusy(Session& session, DfuStatus* status);
+// Brings the board to dfuIDLE (or an OK status after a clear): 0, else -1.
+int ensureIdle(Session& session);
+int setAddress(Session& session, uint32_t address);
+// The zero-length download that leaves DFU mode; nothing is checked.
+void leave(Session& session);
 
 } // namespace stm32
 
@@ -130,7 +100,5 @@ int waitWhileDeviceIsBusy(libusb_device_handle* handle, DfuStatus* status);
 int dfuEnsureIdle(libusb_device_handle* handle);
 int dfuSetAddress(libusb_device_handle* handle, uint32_t address);
 void dfuLeave(libusb_device_handle* handle);
-void dfuGetFunctionalDescriptor(libusb_device* device, const libusb_device_descriptor* descriptor,
-                                DfuFunctionalInfo* info);
 
 #endif

@@ -21,6 +21,9 @@ struct Range {
     bool operator==(const Range& o) const { return begin == o.begin && end == o.end; }
 };
 
+// Sorted, disjoint, non-empty ranges.
+using RangeList = std::vector<Range>;
+
 // Physical pages of the flash the engine works on. Where the layout says
 // nothing (no layout, or outside it) a page is one block.
 class PageMap {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "dfu.h"
+#include "target_device.h"
 #include "layout.h"
 #include "port_path.h"
 #include "stm32.h"

@@ -22,6 +22,33 @@ const char* dfuStatusName(uint32_t status) {
     return status < sizeof names / sizeof names[0] ? names[status] : "unknown-status";
 }
 
+namespace {
+
+FailureCause causeOf(const RequestAt& request, const char* detail) {
+    FailureCause cause;
+    cause.request = request.name;
+    cause.hasAddress = request.hasAddress;
+    cause.address = request.address;
+    cause.detail = detail;
+    return cause;
+}
+
+} // namespace
+
+FailureCause FailureCause::answered(const RequestAt& request, uint32_t state, uint32_t status, const char* detail) {
+    FailureCause cause = causeOf(request, detail);
+    cause.hasStatus = true;
+    cause.state = state;
+    cause.status = status;
+    return cause;
+}
+
+FailureCause FailureCause::failed(const RequestAt& request, int libusbError, const char* detail) {
+    FailureCause cause = causeOf(request, detail);
+    cause.libusbError = libusbError;
+    return cause;
+}
+
 std::string FailureCause::describe() const {
     if (empty()) return "no failure recorded";
     char text[256];

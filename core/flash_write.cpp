@@ -1,23 +1,25 @@
 // Erase and write of flash blocks.
 #include "dfu.h"
 #include "flash_ops.h"
-#include "log.h"
-#include "session.h"
+#include "progress.h"
 
 namespace {
 
-constexpr int kDotEvery = 5; // one dot per five pages or blocks keeps a console readable
-
-// Dots only where a caller gave a progress line (null: the silent forms).
-void progressDot(Stm32Context* progressLine, size_t index) {
-    if (progressLine != nullptr && index % kDotEvery == 0) stm32::logProgress(progressLine, ".");
+void stepDone(stm32::ProgressLine* progress, size_t index) {
+    if (progress != nullptr) progress->stepDone(index);
 }
 
-int eraseOne(libusb_device_handle* handle, uint32_t address) {
+int eraseOne(stm32::Session& session, uint32_t address) {
     unsigned char command[stm32::kDfuSeAddressCommandLength];
     stm32::packDfuSeCommand(stm32::kDfuSeErase, address, command);
-    stm32::DfuOperation op{"ERASE", true, true, true, address};
-    return stm32::dfuSendCommand(handle, command, sizeof command, op);
+    stm32::DfuOperation op{{"ERASE", true, address}, true, true};
+    return stm32::sendCommand(session, command, sizeof command, op);
+}
+
+std::vector<uint32_t> pageAddresses(int32_t pageCount, uint32_t firstAddress, uint32_t step) {
+    std::vector<uint32_t> addresses;
+    for (int32_t i = 0; i < pageCount; ++i) addresses.push_back(firstAddress + static_cast<uint32_t>(i) * step);
+    return addresses;
 }
 
 } // namespace
@@ -33,27 +35,63 @@ int32_t trimmedSendLength(const uint8_t* data, int32_t length) {
     return rounded < length ? rounded : length; // never past the block
 }
 
-int eraseAddresses(Stm32Context* progressLine, libusb_device_handle* handle, const std::vector<uint32_t>& addresses) {
-    if (dfuEnsureIdle(handle) != 0) return -1;
+int eraseAddresses(Session& session, const std::vector<uint32_t>& addresses, ProgressLine* progress) {
+    if (ensureIdle(session) != 0) return -1;
     for (size_t i = 0; i < addresses.size(); ++i) {
-        int rc = eraseOne(handle, addresses[i]);
+        int rc = eraseOne(session, addresses[i]);
         if (rc != 0) return rc;
-        progressDot(progressLine, i);
+        stepDone(progress, i);
     }
     return 0;
 }
 
-int eraseAddresses(libusb_device_handle* handle, const std::vector<uint32_t>& addresses) {
-    return eraseAddresses(nullptr, handle, addresses);
+int massErase(Session& session) {
+    if (ensureIdle(session) != 0) return -1;
+    unsigned char command[1] = {kDfuSeErase};
+    DfuOperation op{{"MASS_ERASE"}, true, false};
+    return sendCommand(session, command, sizeof command, op);
+}
+
+int writeMemory(Session& session, uint16_t blockNumber, const uint8_t* data, int32_t length) {
+    if (length < 0 || length > 0xFFFF) return -1;
+    int32_t sendLength = trimmedSendLength(data, length);
+    if (length > 0 && sendLength == 0) return 0; // all erased: the flash under it already reads so
+    // libusb takes a non-const pointer for both directions; an OUT transfer only reads it.
+    unsigned char* bytes = const_cast<unsigned char*>(data);
+    int sent = dfuControlOut(session, kDfuDnload, blockNumber, sendLength > 0 ? bytes : nullptr,
+                             static_cast<uint16_t>(sendLength));
+    uint32_t blockSize = session.blockSize != 0 ? session.blockSize : static_cast<uint32_t>(length);
+    DfuOperation op{{"WRITE", true, session.addressPointer + static_cast<uint32_t>(blockNumber - 2) * blockSize}};
+    if (sendLength == 0) return sent;
+    if (sent != sendLength) {
+        session.recordFailure(FailureCause::failed(op.request, sent < 0 ? sent : LIBUSB_ERROR_IO));
+        return sent;
+    }
+    return awaitBusyVerdict(session, op);
+}
+
+int writeBlocks(Session& session, int32_t blockCount, uint32_t firstAddress, int32_t blockSize, const uint8_t* data,
+                ProgressLine* progress) {
+    // dfuDNLOAD-IDLE, where the Set Address leaves the board, takes data blocks.
+    if (setAddress(session, firstAddress) != 0) return -1;
+    if (blockCount <= 0) return 0;
+    if (data == nullptr || blockSize <= 0) return -1;
+    for (int32_t i = 0; i < blockCount; ++i) {
+        const uint8_t* block = data + static_cast<size_t>(i) * static_cast<size_t>(blockSize);
+        int rc = writeMemory(session, static_cast<uint16_t>(i + 2), block, blockSize);
+        if (rc != 0) return rc;
+        stepDone(progress, static_cast<size_t>(i));
+    }
+    return 0;
 }
 
 } // namespace stm32
 
 int erasePages(Stm32Context* progressLine, libusb_device_handle* handle, int32_t pageCount, uint32_t firstAddress,
                uint32_t step) {
-    std::vector<uint32_t> addresses;
-    for (int32_t i = 0; i < pageCount; ++i) addresses.push_back(firstAddress + static_cast<uint32_t>(i) * step);
-    return stm32::eraseAddresses(progressLine, handle, addresses);
+    stm32::Session session(handle);
+    stm32::ProgressLine dots(progressLine);
+    return stm32::eraseAddresses(session, pageAddresses(pageCount, firstAddress, step), &dots);
 }
 
 int erasePages(libusb_device_handle* handle, int32_t pageCount, uint32_t firstAddress, uint32_t step) {
@@ -61,50 +99,20 @@ int erasePages(libusb_device_handle* handle, int32_t pageCount, uint32_t firstAd
 }
 
 int dfuMassErase(libusb_device_handle* handle) {
-    if (dfuEnsureIdle(handle) != 0) return -1;
-    unsigned char command[1] = {stm32::kDfuSeErase};
-    stm32::DfuOperation op{"MASS_ERASE", true};
-    return stm32::dfuSendCommand(handle, command, sizeof command, op);
+    stm32::Session session(handle);
+    return stm32::massErase(session);
 }
 
 int dfuWriteMemory(libusb_device_handle* handle, uint16_t blockNumber, const uint8_t* data, int32_t length) {
-    if (length < 0 || length > 0xFFFF) return -1;
-    int32_t sendLength = stm32::trimmedSendLength(data, length);
-    if (length > 0 && sendLength == 0) return 0; // all erased: the flash under it already reads so
-    // libusb takes a non-const pointer for both directions; an OUT transfer only reads it.
-    unsigned char* bytes = const_cast<unsigned char*>(data);
-    int sent = stm32::dfuControlOut(handle, stm32::kDfuDnload, blockNumber, sendLength > 0 ? bytes : nullptr,
-                                    static_cast<uint16_t>(sendLength));
-    stm32::Session& session = stm32::Session::current();
-    uint32_t blockSize = session.blockSize != 0 ? session.blockSize : static_cast<uint32_t>(length);
-    stm32::DfuOperation op{"WRITE", false, false, true,
-                           session.addressPointer + static_cast<uint32_t>(blockNumber - 2) * blockSize};
-    if (sendLength == 0) return sent;
-    if (sent != sendLength) {
-        stm32::FailureCause cause;
-        cause.request = op.name;
-        cause.hasAddress = true;
-        cause.address = op.address;
-        cause.libusbError = sent < 0 ? sent : LIBUSB_ERROR_IO;
-        session.recordFailure(cause);
-        return sent;
-    }
-    return stm32::awaitBusyVerdict(handle, op);
+    stm32::Session session(handle);
+    return stm32::writeMemory(session, blockNumber, data, length);
 }
 
 int writeBlocks(Stm32Context* progressLine, libusb_device_handle* handle, int32_t blockCount, uint32_t firstAddress,
                 int32_t blockSize, const uint8_t* data) {
-    // dfuDNLOAD-IDLE, where the Set Address leaves the board, takes data blocks.
-    if (dfuSetAddress(handle, firstAddress) != 0) return -1;
-    if (blockCount <= 0) return 0;
-    if (data == nullptr || blockSize <= 0) return -1;
-    for (int32_t i = 0; i < blockCount; ++i) {
-        const uint8_t* block = data + static_cast<size_t>(i) * static_cast<size_t>(blockSize);
-        int rc = dfuWriteMemory(handle, static_cast<uint16_t>(i + 2), block, blockSize);
-        if (rc != 0) return rc;
-        progressDot(progressLine, static_cast<size_t>(i));
-    }
-    return 0;
+    stm32::Session session(handle);
+    stm32::ProgressLine dots(progressLine);
+    return stm32::writeBlocks(session, blockCount, firstAddress, blockSize, data, &dots);
 }
 
 int writeBlocks(libusb_device_handle* handle, int32_t blockCount, uint32_t firstAddress, int32_t blockSize,

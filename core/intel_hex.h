@@ -1,9 +1,12 @@
-// Intel HEX decoding, record by record. Internal to the core; the public
-// entry point is decodeIntelHex in stm32.h.
+// What Intel HEX records mean: the decoder's working record and its three
+// steps per record. Internal to the core (the image loader uses it too); the
+// public entry point is decodeIntelHex in stm32.h.
 #ifndef STM32_CORE_INTEL_HEX_H
 #define STM32_CORE_INTEL_HEX_H
 
 #include <cstdint>
+
+#include "intel_hex_records.h"
 
 // Working record of one decodeIntelHex call; zero at its start.
 struct IntelHexState {
@@ -27,5 +30,20 @@ void intelHexPrepareRecord(IntelHexState* state, uint8_t recordType, uint8_t byt
 void intelHexUpdateRecord(IntelHexState* state, uint8_t recordType, uint8_t* image, uint32_t capacity, uint32_t byteIndex,
                   uint8_t dataByte);
 void intelHexFinalizeRecord(IntelHexState* state, uint8_t recordType, uint32_t flashStart);
+
+// What applying one record found wrong.
+enum class IntelHexFault {
+    None,
+    UnsupportedType,     // not 00 to 05, or an end record with data
+    AddressRecordLength, // an extended address record without exactly 2 data bytes
+    BeyondAddressSpace,  // data past the last 32-bit image position
+    BelowFlashStart,     // an extended address below flash start (state->base still holds it)
+};
+
+// Prepares, updates with every data byte and finalizes one record, stopping
+// at the first fault; state->error must be clear on entry. Data goes to
+// image below capacity (none with capacity 0).
+IntelHexFault intelHexApplyRecord(IntelHexState* state, const stm32::IntelHexRecord& record, uint32_t flashStart,
+                                  uint8_t* image, uint32_t capacity);
 
 #endif

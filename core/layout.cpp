@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "dfu.h"
+#include "target_device.h"
+#include "hex_digits.h"
 #include "usb_holders.h"
 
 namespace {
@@ -29,13 +30,11 @@ public:
     bool hex(uint32_t* value) {
         skipSpace();
         bool negative = sign();
-        if (p_[0] == '0' && (p_[1] == 'x' || p_[1] == 'X') && std::isxdigit(static_cast<unsigned char>(p_[2]))) {
-            p_ += 2;
-        }
-        if (!std::isxdigit(static_cast<unsigned char>(*p_))) return false;
+        if (p_[0] == '0' && (p_[1] == 'x' || p_[1] == 'X') && hexDigit(p_[2]) >= 0) p_ += 2;
+        if (hexDigit(*p_) < 0) return false;
         uint64_t v = 0;
-        while (std::isxdigit(static_cast<unsigned char>(*p_))) {
-            v = v * 16 + digitValue(*p_++);
+        for (int digit; (digit = hexDigit(*p_)) >= 0; ++p_) {
+            v = v * 16 + static_cast<uint64_t>(digit);
             if (v >= kAddressSpace) return false;
         }
         if (negative && v != 0) return false;
@@ -83,10 +82,7 @@ private:
         }
         return false;
     }
-    static uint64_t digitValue(char c) {
-        if (c >= '0' && c <= '9') return static_cast<uint64_t>(c - '0');
-        return static_cast<uint64_t>(std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
-    }
+    static int hexDigit(char c) { return stm32::hexDigitValue(static_cast<unsigned char>(c)); }
 
     const char* p_;
 };
@@ -189,8 +185,8 @@ int findAltSettingName(const char* prefix, libusb_device* device, const libusb_d
 // The length of the "@Internal Flash" name (0 when there is none); *parsed
 // tells whether its layout reads. The whole name is parsed: a long layout's
 // later segments lie past the 99-character copy.
-int findFlashLayout(libusb_device* device, const libusb_device_descriptor* descriptor, libusb_device_handle* open,
-                    FlashLayout* out, bool* parsed) {
+static int findFlashLayout(libusb_device* device, const libusb_device_descriptor* descriptor,
+                           libusb_device_handle* open, FlashLayout* out, bool* parsed) {
     char name[kLayoutNameSize] = {};
     std::string full;
     int found = findAltSettingName("@Internal Flash", device, descriptor, name, open, &full);

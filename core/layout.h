@@ -41,9 +41,6 @@ bool parseFlashLayout(const char* name, FlashLayout* out);
 int findAltSettingName(const char* prefix, libusb_device* device, const libusb_device_descriptor* descriptor,
                        char name[kLayoutNameSize], libusb_device_handle* open, std::string* fullName = nullptr);
 
-// The length of the "@Internal Flash" name (0: none); *parsed: its layout read.
-int findFlashLayout(libusb_device* device, const libusb_device_descriptor* descriptor, libusb_device_handle* open,
-                    FlashLayout* out, bool* parsed);
 // The internal-flash layout of a device; false if missing or unreadable.
 bool readFlashLayout(libusb_device* device, const libusb_device_descriptor* descriptor,
                      libusb_device_handle* open, FlashLayout* out);

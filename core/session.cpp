@@ -1,26 +1,20 @@
-// Per-command session record, active for the thread that runs the command.
+// One command's record of its board.
 #include "session.h"
+
+#include <cstdarg>
 
 #include "trace.h"
 
 namespace stm32 {
 
-namespace {
-thread_local Session* t_active = nullptr;
-} // namespace
+Session::Session(libusb_device_handle* handle) : handle_(handle), started_(std::chrono::steady_clock::now()) {}
 
-Session::Session() : started_(std::chrono::steady_clock::now()), previous_(t_active) { t_active = this; }
-
-Session::~Session() { t_active = previous_; }
-
-Session& Session::current() {
-    if (t_active != nullptr) return *t_active;
-    // Created on first use and then active for the rest of the thread.
-    thread_local Session spare;
-    return spare;
+void Session::trace(const char* kind, const char* format, ...) const {
+    va_list args;
+    va_start(args, format);
+    traceLine(started_, kind, format, args);
+    va_end(args);
 }
-
-const Session* Session::active() { return t_active; }
 
 void Session::recordFailure(const FailureCause& cause) {
     failure_ = cause;

@@ -1,9 +1,12 @@
-// What one command has learned about its board while it runs: the ROM's
-// known behaviours, the last failure and its cause, and notes the engine logs
-// once its progress line is closed. The transport functions keep their plain
-// signatures, so they reach it through the thread's active session.
+// What one command learns about its board while it talks to it: the ROM's
+// known behaviour, what the board has shown (a stalled poll, read
+// protection), the address pointer, the last failure and its cause, and
+// notes the engine logs once its progress line is closed. The transport
+// takes it explicitly: one command, one session, one thread.
 #ifndef STM32_CORE_SESSION_H
 #define STM32_CORE_SESSION_H
+
+#include <libusb.h>
 
 #include <chrono>
 #include <cstdint>
@@ -11,27 +14,31 @@
 #include <vector>
 
 #include "failure.h"
+#include "rom_knowledge.h"
 
 namespace stm32 {
 
 class Session {
 public:
-    // Becomes the thread's active session until destroyed.
-    Session();
-    ~Session();
+    Session() : Session(nullptr) {}
+    explicit Session(libusb_device_handle* handle);
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // The active session of this thread; a per-thread spare when none is, so
-    // transport functions called on their own (tests) still have one.
-    static Session& current();
-    static const Session* active();
+    // The open board the session talks to; null until it is open.
+    libusb_device_handle* handle() const { return handle_; }
+    void attach(libusb_device_handle* handle) { handle_ = handle; }
 
-    std::chrono::steady_clock::time_point started() const { return started_; }
+    // One trace line, its time counted from the session's start.
+    void trace(const char* kind, const char* format, ...) const
+#if defined(__GNUC__) || defined(__clang__)
+        __attribute__((format(printf, 3, 4)))
+#endif
+        ;
 
-    // The ROM holds a status request until the operation is over, so it may
-    // be polled without waiting (see rom_quirks.h).
-    bool romHoldsStatus = false;
+    // What is known of the board's ROM: the default row until it is learned.
+    const RomKnowledge& rom() const { return rom_; }
+    void knowRom(const RomKnowledge& rom) { rom_ = rom; }
     // A status request was stalled: from now on every poll waits the
     // announced time, whatever the ROM is known for.
     bool statusStalled = false;
@@ -41,6 +48,7 @@ public:
     uint32_t addressPointer = 0;
     uint32_t blockSize = 0;
 
+    // Keeps the cause (the last one counts) and traces it.
     void recordFailure(const FailureCause& cause);
     const FailureCause& failure() const { return failure_; }
     void clearFailure() { failure_ = FailureCause{}; }
@@ -50,10 +58,11 @@ public:
     std::vector<std::string> takeNotes();
 
 private:
+    libusb_device_handle* handle_;
     std::chrono::steady_clock::time_point started_;
+    RomKnowledge rom_;
     FailureCause failure_;
     std::vector<std::string> notes_;
-    Session* previous_;
 };
 
 } // namespace stm32

@@ -1,14 +1,11 @@
 // Debug trace channel: process-wide callback, or standard error with STM32_DEBUG=1.
 #include "trace.h"
 
-#include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
-#include "session.h"
 #include "stm32.h"
 
 namespace {
@@ -25,15 +22,6 @@ bool environmentAsksForTrace() {
     return asked;
 }
 
-double millisecondsSince(std::chrono::steady_clock::time_point origin) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - origin).count();
-}
-
-std::chrono::steady_clock::time_point processOrigin() {
-    static const std::chrono::steady_clock::time_point origin = std::chrono::steady_clock::now();
-    return origin;
-}
-
 } // namespace
 
 namespace stm32 {
@@ -46,15 +34,11 @@ bool traceEnabled() {
     return environmentAsksForTrace();
 }
 
-void trace(const char* kind, const char* format, ...) {
+void traceLine(std::chrono::steady_clock::time_point origin, const char* kind, const char* format, va_list args) {
     if (!traceEnabled()) return;
-    const Session* session = Session::active();
-    double ms = millisecondsSince(session != nullptr ? session->started() : processOrigin());
+    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - origin).count();
     char text[400];
-    va_list args;
-    va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
     char line[480];
     std::snprintf(line, sizeof line, "stm32 %10.3f %-6s %s", ms, kind, text);
     std::lock_guard<std::mutex> lock(g_traceMutex);

@@ -11,9 +11,6 @@
 
 namespace stm32 {
 
-// Sorted, disjoint, non-empty ranges.
-using RangeList = std::vector<Range>;
-
 // The image positions that the file defines: the caller's ranges sorted,
 // merged and without empty ones, or all of [0, imageLength) when none are
 // given. False if a range is reversed or passes the image length.

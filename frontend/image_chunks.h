@@ -72,9 +72,6 @@ Placement placeChunks(const ParsedImage& parsed, uint8_t* image, uint32_t capaci
 #endif
 std::string format(const char* pattern, ...) STM32_MESSAGE_FORMAT;
 
-// Hexadecimal digit value, or -1.
-int hexDigit(uint8_t c);
-
 } // namespace frontend
 
 #endif

@@ -112,33 +112,9 @@ int32_t loadRaw(const char* name, const uint8_t* bytes, size_t length, uint8_t* 
                   name, loaded);
 }
 
-int32_t loadIntelHex(const char* name, const uint8_t* bytes, size_t length, uint8_t* image, uint32_t capacity,
-                     uint32_t flashStart, Stm32LoadedImage* loaded)
-{
-    // The decoder wants a C string with a line break after every record,
-    // the last one included.
-    std::vector<char> text(bytes, bytes + length);
-    if (text.empty() || text.back() != '\n') text.push_back('\n');
-    text.push_back('\0');
-    uint32_t decoded = 0;
-    decodeIntelHex(text.data(), flashStart, image, capacity, &decoded);
-
-    frontend::ParsedImage parsed;
-    const std::string error = frontend::parseIntelHexRecords(bytes, length, flashStart, &parsed);
-    if (!error.empty()) return fail(loaded, STM32_LOAD_DECODE_ERROR, name, error);
-    const frontend::Placement placement = frontend::placeChunks(parsed, image, capacity, flashStart);
-    if (decoded == 0 && placement.status == STM32_LOAD_OK) {
-        return fail(loaded, STM32_LOAD_DECODE_ERROR, name, "not a valid Intel HEX file");
-    }
-    if (placement.status == STM32_LOAD_OK && placement.length != decoded) {
-        return fail(loaded, STM32_LOAD_DECODE_ERROR, name,
-                    format("the records end at position %u but decode to %u bytes", placement.length, decoded));
-    }
-    return finish(placement, name, loaded);
-}
-
 using Parser = std::string (*)(const uint8_t*, size_t, uint32_t, frontend::ParsedImage*);
 
+// Every addressed format: the parser's chunks, placed once.
 int32_t loadAddressed(Parser parser, const char* name, const uint8_t* bytes, size_t length, uint8_t* image,
                       uint32_t capacity, uint32_t flashStart, Stm32LoadedImage* loaded)
 {
@@ -156,7 +132,8 @@ int32_t loadContents(const char* name, const uint8_t* bytes, size_t length, uint
     if (capacity != 0) std::memset(image, 0xFF, capacity);
     if (length > stm32LargestImageFile(kind, capacity)) return refuseTooLong(loaded, name, kind, length, capacity);
     switch (kind) {
-    case STM32_IMAGE_INTEL_HEX: return loadIntelHex(name, bytes, length, image, capacity, flashStart, loaded);
+    case STM32_IMAGE_INTEL_HEX:
+        return loadAddressed(frontend::parseIntelHexRecords, name, bytes, length, image, capacity, flashStart, loaded);
     case STM32_IMAGE_SREC:
         return loadAddressed(frontend::parseSrec, name, bytes, length, image, capacity, flashStart, loaded);
     case STM32_IMAGE_ELF:

@@ -18,14 +18,6 @@ std::string format(const char* pattern, ...)
     return written < 0 ? std::string() : std::string(buffer);
 }
 
-int hexDigit(uint8_t c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 namespace {
 
 uint64_t address(int64_t position, uint32_t flashStart) { return static_cast<uint64_t>(position + flashStart); }

@@ -1,5 +1,7 @@
 #include "number_entry.h"
 
+#include "hex_digits.h"
+
 namespace {
 
 // Saturation point of the scan: beyond every range that a caller accepts, so
@@ -8,10 +10,7 @@ constexpr int64_t kScanLimit = int64_t{1} << 40;
 
 int digitValue(char c, int base)
 {
-    int value = -1;
-    if (c >= '0' && c <= '9') value = c - '0';
-    else if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
+    const int value = stm32::hexDigitValue(static_cast<unsigned char>(c));
     return value < base ? value : -1;
 }
 

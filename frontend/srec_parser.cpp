@@ -4,6 +4,8 @@
 // break is not taken for a shorter image.
 #include "image_chunks.h"
 
+#include "hex_digits.h"
+
 namespace frontend {
 
 namespace {
@@ -62,10 +64,11 @@ std::string decodeRecord(const Line& line, Record* record)
     std::vector<uint8_t> bytes;
     bytes.reserve((line.length - 2) / 2);
     for (size_t at = 2; at + 1 < line.length; at += 2) {
-        const int high = hexDigit(line.text[at]);
-        const int low = hexDigit(line.text[at + 1]);
-        if (high < 0 || low < 0) return lineError(line, format("column %zu is not a hexadecimal digit", at + 1));
-        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+        uint8_t value = 0;
+        if (!stm32::readHexPair(reinterpret_cast<const char*>(line.text) + at, &value)) {
+            return lineError(line, format("column %zu is not a hexadecimal digit", at + 1));
+        }
+        bytes.push_back(value);
     }
     if ((line.length - 2) % 2 != 0) return lineError(line, "the record has an odd number of digits");
     const size_t count = bytes[0];

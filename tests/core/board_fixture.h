@@ -12,6 +12,8 @@
 
 #include "dfu.h"
 #include "stm32.h"
+#include "target_session.h"
+#include "test_bounds.h"
 #include "usb_holders.h"
 #include "virtual_board.h"
 
@@ -149,10 +151,12 @@ public:
         if (position >= list_.size()) return;
         device_ = list_.at(position);
         libusb_get_device_descriptor(device_, &descriptor_);
-        if (stm32::openTarget(device_, handle_) != 0) device_ = nullptr;
+        if (stm32::openTarget(session_, device_, handle_) != 0) device_ = nullptr;
     }
     bool ok() const { return device_ != nullptr && handle_.get() != nullptr; }
     libusb_device_handle* handle() const { return handle_.get(); }
+    // A session on the open handle, for the transport's own forms.
+    stm32::Session& session() { return session_; }
     libusb_device* device() const { return device_; }
     const libusb_device_descriptor* descriptor() const { return &descriptor_; }
 
@@ -160,6 +164,7 @@ private:
     stm32::UsbContext usb_;
     stm32::DeviceList list_;
     stm32::DeviceHandle handle_;
+    stm32::Session session_;
     libusb_device* device_ = nullptr;
     libusb_device_descriptor descriptor_{};
 };

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "layout.h"
-#include "rom_quirks.h"
+#include "rom_knowledge.h"
 #include "vector_table.h"
 
 namespace {
@@ -14,7 +14,7 @@ stm32::FlashLayout layoutOf(const char* name) {
     return layout;
 }
 
-TEST(RomQuirks, OnlyTheSectorLayoutsOfHoldingRomsMatch) {
+TEST(RomKnowledge, OnlyTheSectorLayoutsOfHoldingRomsMatch) {
     struct Case {
         const char* layout;
         uint16_t bcdDevice;
@@ -37,9 +37,9 @@ TEST(RomQuirks, OnlyTheSectorLayoutsOfHoldingRomsMatch) {
         SCOPED_TRACE(c.layout);
         stm32::FlashLayout layout = layoutOf(c.layout);
         stm32::RomIdentity rom{c.bcdDevice, c.transfer, &layout};
-        EXPECT_EQ(stm32::knownRomBehaviour(rom).holdsStatus, c.holds);
+        EXPECT_EQ(stm32::knownRom(rom).holdsRequestsWhileBusy, c.holds);
     }
-    EXPECT_FALSE(stm32::knownRomBehaviour(stm32::RomIdentity{0x2200, 2048, nullptr}).holdsStatus)
+    EXPECT_FALSE(stm32::knownRom(stm32::RomIdentity{0x2200, 2048, nullptr}).holdsRequestsWhileBusy)
         << "without a layout nothing is known";
 }
 

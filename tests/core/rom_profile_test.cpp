@@ -97,9 +97,11 @@ TEST_F(RomProfile, AStalledPollFallsBackToWaiting) {
     auto& board = addRom(Profile::F0, 1.0);
     coretest::OpenTarget t(board);
     ASSERT_TRUE(t.ok());
-    stm32::Session session;
-    session.romHoldsStatus = true;
-    EXPECT_EQ(erasePages(t.handle(), 3, kFlash, 2048), 0);
+    stm32::Session& session = t.session();
+    stm32::RomKnowledge holding;
+    holding.holdsRequestsWhileBusy = true;
+    session.knowRom(holding);
+    EXPECT_EQ(stm32::eraseAddresses(session, {kFlash, kFlash + 2048, kFlash + 4096}, nullptr), 0);
     EXPECT_TRUE(session.statusStalled);
     EXPECT_EQ(board.counters().earlyStatusStalls, 1u) << "only the first early poll; then every poll waits";
     EXPECT_EQ(board.count(Request::ErasePage), 3u);

@@ -100,6 +100,7 @@ TEST_F(TraceTest, LinesAreStampedAndNameRequestsRepliesAndDecisions) {
     EXPECT_TRUE(has("req    DNLOAD wValue=0 len=5 [21 00 00 00 08] rc=5"));
     EXPECT_TRUE(has("decide aborting to reach dfuIDLE"));
     EXPECT_TRUE(has("decide ROM bcdDevice=0x2000 transfer=2048: no known quirks"));
+    EXPECT_TRUE(has("; row default: holdsRequestsWhileBusy=0 stallsEarlyStatus=1")) << "the ROM line prints its row";
 
     sink.lines.clear();
     stm32SetTraceCallback(nullptr, nullptr);

@@ -268,12 +268,12 @@ TEST_F(TransportTest, StuckBusyEraseIsClearedTwiceThenGivenUp) {
     board.injectFault({FaultType::StayBusy, Request::ErasePage});
     board.resetCounters();
     auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(erasePages(t.handle(), 1, 0x08000000, 2048), -1);
+    EXPECT_EQ(stm32::eraseAddresses(t.session(), {0x08000000}, nullptr), -1);
     auto took = std::chrono::steady_clock::now() - started;
     stm32::setStuckBusyThreshold(std::chrono::milliseconds(15000));
     EXPECT_EQ(board.count(Request::ClrStatus), 2u);
     EXPECT_LT(took, std::chrono::milliseconds(2000)) << "recovery starts at the threshold, not the bound";
-    EXPECT_EQ(stm32::Session::current().failure().request, std::string("ERASE"));
+    EXPECT_EQ(t.session().failure().request, std::string("ERASE"));
 }
 
 TEST_F(TransportTest, ReadingLeavesUploadAndDownloadStatesWithAbortOnly) {
@@ -298,7 +298,7 @@ TEST_F(TransportTest, EnsureIdleClearsAnErrorWithOneClearStatus) {
     ASSERT_TRUE(t.ok());
     board.injectFault({FaultType::Stall, Request::Upload});
     unsigned char buffer[16];
-    EXPECT_LT(stm32::dfuControlIn(t.handle(), stm32::kDfuUpload, 2, buffer, sizeof buffer), 0);
+    EXPECT_LT(stm32::dfuControlIn(t.session(), stm32::kDfuUpload, 2, buffer, sizeof buffer), 0);
     EXPECT_EQ(board.state(), vboard::dfuERROR);
     board.resetCounters();
     EXPECT_EQ(dfuEnsureIdle(t.handle()), 0);

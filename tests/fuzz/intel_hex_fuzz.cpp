@@ -11,6 +11,10 @@
 //
 // Round-trip mode writes a valid file from the recipe with an independent
 // encoder and checks that the decoder reproduces the image exactly.
+//
+// Both modes hand the text to the image loader too, which reads it through
+// the same record reader: it must keep the loader's contract, and where it
+// accepts the file it must agree with the decoder byte for byte.
 #if __has_include(<sanitizer/asan_interface.h>)
 #include <sanitizer/asan_interface.h>
 #else
@@ -26,6 +30,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
+#include "loader_contract.h"
 #include "stm32.h"
 
 namespace {
@@ -96,6 +101,16 @@ bool sameImage(const Decoded& a, const uint8_t* b, uint32_t capacity) {
     return capacity == 0 || std::memcmp(a.image, b, capacity) == 0;
 }
 
+void checkLoaderAgrees(const std::string& text, uint32_t flashStart, uint32_t capacity, const Decoded& decoded) {
+    const std::vector<uint8_t> file(text.begin(), text.end());
+    fuzz::LoadOutcome loaded;
+    fuzz::checkContract("image.hex", file, capacity, flashStart, &loaded);
+    // Magic bytes at the start make the loader read another format.
+    if (loaded.result.status != STM32_LOAD_OK || loaded.result.format != STM32_IMAGE_INTEL_HEX) return;
+    FUZZ_CHECK(decoded.length == loaded.result.length);
+    FUZZ_CHECK(sameImage(decoded, loaded.image.data(), capacity));
+}
+
 ImageArena& arena(int which, uint32_t capacity) {
     static ImageArena arenas[2][8] = {{0, 1, 2, 3, 4, 5, 6, 7}, {0, 1, 2, 3, 4, 5, 6, 7}};
     return arenas[which][capacity % 8];
@@ -112,6 +127,7 @@ void checkRawText(fuzz::Input& in, uint32_t capacity) {
     const Decoded second = decode(arena(1, capacity), text, flashStart, capacity);
     FUZZ_CHECK(second.length == first.length);
     FUZZ_CHECK(sameImage(second, first.image, capacity));
+    checkLoaderAgrees(text, flashStart, capacity, first);
 }
 
 // ---- round trip -------------------------------------------------------
@@ -201,6 +217,7 @@ void checkRoundTrip(fuzz::Input& in, uint32_t capacity, uint8_t mode) {
     uint8_t* expected = arena(1, capacity).lend(capacity);
     for (const auto& [position, value] : model.bytes) expected[position] = value;
     FUZZ_CHECK(sameImage(got, expected, capacity));
+    checkLoaderAgrees(writer.text(), flashStart, capacity, got);
 }
 
 } // namespace

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "dfu.h"
+#include "test_bounds.h"
 #include "stm32.h"
 
 namespace reliability {

@@ -1,5 +1,7 @@
-// Intel HEX decoder: record handling, failures and the bounds a fuzzer probes.
+// Intel HEX: the record reader, and the decoder on it (record handling,
+// failures and the bounds a fuzzer probes).
 #include "intel_hex.h"
+#include "intel_hex_records.h"
 #include "stm32.h"
 
 #include <gtest/gtest.h>
@@ -250,4 +252,75 @@ TEST(IntelHexRecords, AddressRecordBuildsBaseMostSignificantByteFirst)
     EXPECT_EQ(segment.base, 0x12340u);
 }
 
+// The reader tells the image loader which line is wrong and why.
+struct Walk {
+    std::vector<stm32::IntelHexRecord> records;
+    stm32::IntelHexReader::Step last = stm32::IntelHexReader::Step::Record;
+    stm32::IntelHexSyntax fault = stm32::IntelHexSyntax::NoRecordAtStart;
+    uint32_t line = 0;
+};
+
+Walk walk(const std::string& text)
+{
+    stm32::IntelHexReader reader(text.data(), text.size());
+    Walk w;
+    stm32::IntelHexRecord record;
+    while ((w.last = reader.next(&record)) == stm32::IntelHexReader::Step::Record) w.records.push_back(record);
+    if (w.last == stm32::IntelHexReader::Step::End) w.records.push_back(record);
+    w.fault = reader.fault();
+    w.line = reader.line();
+    return w;
+}
+
+TEST(IntelHexReader, RecordsCarryTheirFieldsAndLines)
+{
+    const std::string text = kLinear0800 + "\r\n\n" + record(0x00, 0x1234, {0xAA, 0xBB}) + "  \t" + kEnd + "junk";
+    const Walk w = walk(text);
+    ASSERT_EQ(w.last, stm32::IntelHexReader::Step::End);
+    ASSERT_EQ(w.records.size(), 3u);
+    EXPECT_EQ(w.records[0].line, 1u);
+    EXPECT_EQ(w.records[1].line, 4u) << "blank lines count, CR LF is one line";
+    EXPECT_EQ(w.records[1].loadAddress, 0x1234u);
+    EXPECT_EQ(w.records[1].byteCount, 2u);
+    EXPECT_EQ(w.records[1].data[1], 0xBB);
+    EXPECT_EQ(w.records[2].type, 0x01);
+    EXPECT_EQ(w.records[2].line, 5u);
+    // A record without data ends the text, whatever its type.
+    EXPECT_EQ(walk(":00000007F9\n").last, stm32::IntelHexReader::Step::End);
+}
+
+TEST(IntelHexReader, EachFaultNamesItsLine)
+{
+    using stm32::IntelHexSyntax;
+    const std::string data = record(0x00, 0, {0x01, 0x02});
+    const struct {
+        std::string text;
+        IntelHexSyntax fault;
+        uint32_t line;
+    } cases[] = {
+        {"", IntelHexSyntax::NoRecordAtStart, 1},
+        {"\n" + kEnd, IntelHexSyntax::NoRecordAtStart, 1},
+        {kLinear0800 + data, IntelHexSyntax::NoEndRecord, 3},
+        {kLinear0800 + "\n;" + data.substr(1) + kEnd, IntelHexSyntax::TextOutsideRecord, 3},
+        {kLinear0800 + ":02000G00\n", IntelHexSyntax::HeaderNotHex, 2},
+        {kLinear0800 + ":020000000102", IntelHexSyntax::NoChecksum, 2},
+        {kLinear0800 + ":0300000001\n" + kEnd, IntelHexSyntax::ShortData, 2},
+        {kLinear0800 + ":0400000001020304F3\n" + kEnd, IntelHexSyntax::WrongChecksum, 2},
+        // The text ends at its first NUL.
+        {kLinear0800 + data + std::string(1, '\0') + kEnd, IntelHexSyntax::NoEndRecord, 3},
+    };
+    for (const auto& c : cases) {
+        const Walk w = walk(c.text);
+        EXPECT_EQ(w.last, stm32::IntelHexReader::Step::Fault) << c.text;
+        EXPECT_EQ(w.fault, c.fault) << c.text;
+        EXPECT_EQ(w.line, c.line) << c.text;
+    }
+    stm32::IntelHexReader reader(":0400000001020304F3\n", 21);
+    stm32::IntelHexRecord record;
+    ASSERT_EQ(reader.next(&record), stm32::IntelHexReader::Step::Fault);
+    EXPECT_EQ(reader.checksum(), 0xF3);
+    EXPECT_EQ(reader.expectedChecksum(), 0xF2);
+}
+
 } // namespace
+
