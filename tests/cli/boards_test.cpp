@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
+#include <cerrno>
 #include <chrono>
-#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <sstream>
 #include <string>
@@ -22,6 +26,8 @@
 #ifndef STM32_JSON_CHECK
 #error "STM32_JSON_CHECK must name json_check.py"
 #endif
+
+extern char** environ;
 
 namespace {
 
@@ -55,6 +61,34 @@ std::vector<std::string> lines(const std::string& text)
 }
 
 using JsonObject = std::map<std::string, std::string>;
+
+// Runs json_check.py on input, its objects into output; returns its exit
+// status. Without the preloads of the virtual bus and of a sanitizer runtime,
+// which are not meant for the interpreter.
+int runChecker(const std::string& mode, const std::string& input, const std::string& output)
+{
+    std::vector<char*> environment;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (std::strncmp(*variable, "LD_PRELOAD=", 11) != 0) environment.push_back(*variable);
+    }
+    environment.push_back(nullptr);
+    std::vector<std::string> arguments{"python3", STM32_JSON_CHECK, mode, input};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, "python3", &actions, nullptr, argv.data(), environment.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 class Boards : public ::testing::Test {
 protected:
@@ -94,11 +128,7 @@ protected:
         const std::string input = dir.file("json-in");
         const std::string output = dir.file("json-out");
         clitest::writeText(input, text);
-        // The checker must not run under the virtual bus's preload.
-        const std::string command =
-            "env -u LD_PRELOAD python3 " + std::string(STM32_JSON_CHECK) + " " + mode + " " + input + " > " + output;
-        const int status = std::system(command.c_str());
-        EXPECT_EQ(status, 0) << text;
+        EXPECT_EQ(runChecker(mode, input, output), 0) << text;
         std::vector<JsonObject> objects;
         const std::vector<uint8_t> checked = clitest::readFile(output);
         for (const std::string& line : lines(std::string(checked.begin(), checked.end()))) {
