@@ -65,10 +65,12 @@ prepare_prefix() {
   mkdir -p "$WINEPREFIX"
   (
     flock 9
-    if [ ! -f "$WINEPREFIX/.stm32-ready" ]; then
-      without_testbed timeout 180 wineboot -i >/dev/null 2>&1 || exit 1
+    if [ ! -f "$WINEPREFIX/.stm32-usb-ready" ]; then
+      if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        without_testbed timeout 180 wineboot -i >/dev/null 2>&1 || exit 1
+      fi
       without_testbed timeout 30 wineserver -w
-      touch "$WINEPREFIX/.stm32-ready"
+      touch "$WINEPREFIX/.stm32-usb-ready"
     fi
   ) 9>"$WINEPREFIX/.stm32-lock"
 }
@@ -78,7 +80,7 @@ prepare_prefix() {
 # would hold its standard output open until the server ends.
 ensure_server() {
   if ! without_testbed wineserver -k0 2>/dev/null; then
-    without_testbed timeout 30 wineserver -p30 || return 1
+    without_testbed timeout 30 wineserver -p30 </dev/null >/dev/null 2>&1 || return 1
     without_testbed timeout 60 wine cmd /c exit </dev/null >/dev/null 2>&1
   fi
   return 0

@@ -14,7 +14,18 @@
 #undef __CYGWIN__
 #include <libusb.h>
 
+#include <stdlib.h>
+
 #define EXPORT __attribute__((ms_abi))
+
+/* STM32_WINE_USB_OPEN_ERROR=<libusb error code> makes every open fail with
+ * it, as Windows' libusb fails on a board without the WinUSB driver
+ * (LIBUSB_ERROR_NOT_SUPPORTED), which no Linux bus can produce. */
+static int forcedOpenError(void)
+{
+    const char* text = getenv("STM32_WINE_USB_OPEN_ERROR");
+    return text != NULL && *text != '\0' ? atoi(text) : 0;
+}
 
 EXPORT int bridge_init(libusb_context** context) { return libusb_init(context); }
 EXPORT void bridge_exit(libusb_context* context) { libusb_exit(context); }
@@ -52,7 +63,11 @@ EXPORT int bridge_get_port_numbers(libusb_device* device, uint8_t* numbers, int 
     return libusb_get_port_numbers(device, numbers, length);
 }
 
-EXPORT int bridge_open(libusb_device* device, libusb_device_handle** handle) { return libusb_open(device, handle); }
+EXPORT int bridge_open(libusb_device* device, libusb_device_handle** handle)
+{
+    const int forced = forcedOpenError();
+    return forced < 0 ? forced : libusb_open(device, handle);
+}
 EXPORT void bridge_close(libusb_device_handle* handle) { libusb_close(handle); }
 
 EXPORT int bridge_claim_interface(libusb_device_handle* handle, int interface_number)
