@@ -181,22 +181,13 @@ protected:
         return dir.file(name);
     }
 
-    void screenshot(const std::string& name)
-    {
-        const std::string folder = environmentOr("STM32_SCREENSHOT_DIR", "");
-        if (folder.empty()) return;
-        const std::string window = winetest::xWindow(kTitle);
-        winetest::Child capture;
-        capture.start({"import", "-window", window, folder + "/" + name}, {}, false);
-        EXPECT_EQ(capture.waitForExit(kQuickMs), 0) << name;
-    }
-
-    void screenshotOf(const std::string& title, const std::string& name)
+    // The window with that title as it is now, for the documentation.
+    void screenshot(const std::string& name, const std::string& title = kTitle)
     {
         const std::string folder = environmentOr("STM32_SCREENSHOT_DIR", "");
         if (folder.empty()) return;
         winetest::Child capture;
-        capture.start({"import", "-window", winetest::xWindow(title), folder + "/" + name}, {}, false);
+        capture.start({"import", "-window", winetest::xWindow(title), "png8:" + folder + "/" + name}, {}, false);
         EXPECT_EQ(capture.waitForExit(kQuickMs), 0) << name;
     }
 
@@ -293,7 +284,7 @@ TEST_F(DialogProgram, OptionAreaOfPreferencesMovesUploadsAndDownloads)
     const std::string shown = ask("prefs-read").text;
     EXPECT_EQ(shown, "1|4096|8192|max: 254 KB (260096 / 0x3F800)|max: 256 KB (262144 / 0x40000)|0x08001000|*STM32 ID: 0")
         << shown;
-    screenshotOf("Preferences", "win-preferences.png");
+    screenshot("win-preferences.png", "Preferences");
     ASSERT_TRUE(ask("prefs-cancel").ok);
 
     const std::vector<uint8_t> image = clitest::makeImage(6000, 0x08001101, 32);
