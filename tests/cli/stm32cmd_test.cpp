@@ -816,6 +816,28 @@ TEST_F(Stm32Cmd, BoardUnpluggedDuringDownloadLeavesNoFile)
     EXPECT_FALSE(clitest::fileExists(dir.file("image.bin")));
 }
 
+TEST_F(Stm32Cmd, BoardUnpluggedDuringUploadIsAWriteErrorAndStartsNothing)
+{
+    vboard::Board& board = addBoard();
+    board.fillFlashPattern(42);
+    vboard::Fault unplug;
+    unplug.type = vboard::FaultType::Unplug;
+    unplug.on = Request::DataBlock;
+    unplug.skip = 2;
+    board.injectFault(unplug);
+    const std::vector<uint8_t> image = clitest::makeImage(20000, 0x08000101, 43);
+    const RunResult r = run({writeImage("prog.bin", image)});
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "Writing pages.")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Error while flashing STM32.\n")) << r.out;
+    EXPECT_FALSE(contains(r.out, "OK.")) << r.out;
+    EXPECT_FALSE(board.plugged());
+    EXPECT_FALSE(board.hasLeft());
+    // Two blocks went in before the cable was pulled; nothing after.
+    EXPECT_EQ(board.count(Request::DataBlock), 3u);
+    EXPECT_NE(slice(board.flash(), 0, image.size()), image);
+}
+
 TEST_F(Stm32Cmd, QuietFailureKeepsOnlyTheStatus)
 {
     vboard::Board& board = addBoard();
