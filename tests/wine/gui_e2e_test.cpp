@@ -141,28 +141,39 @@ protected:
         ASSERT_TRUE(winetest::xdotool(arguments));
     }
 
-    // Types a path into the file dialog with that title and confirms it.
-    void fillFileDialog(const std::string& title, const std::string& path)
+    // Types a path into the file dialog and confirms it. titles: "A|B", the
+    // dialog's title under one system or the other. The name box must have
+    // the focus first, and hold the whole path before Return, as a user checks.
+    void fillFileDialog(const std::string& titles, const std::string& path)
     {
-        const std::string dialog = winetest::xWindow(title);
-        ASSERT_FALSE(dialog.empty()) << "no \"" << title << "\" dialog";
+        const std::string dialog = winetest::xWindow("(" + titles + ")");
+        ASSERT_FALSE(dialog.empty()) << "no \"" << titles << "\" dialog";
         ASSERT_TRUE(winetest::xdotool({"windowfocus", "--sync", dialog}));
-        ASSERT_TRUE(winetest::xdotool({"type", "--delay", "20", winetest::windowsPath(path)}));
+        const ProbeReply focused = ask("focused-edit " + std::to_string(kQuickMs) + " " + titles);
+        ASSERT_TRUE(focused.ok) << focused.text;
+        const std::string typed = winetest::windowsPath(path);
+        std::string shown;
+        for (int attempt = 0; attempt < 2 && shown != typed; ++attempt) {
+            ASSERT_TRUE(winetest::xdotool({"key", "ctrl+a"}));
+            ASSERT_TRUE(winetest::xdotool({"type", "--delay", "20", typed}));
+            shown = ask("focused-edit " + std::to_string(kQuickMs) + " " + titles).text;
+        }
+        ASSERT_EQ(shown, typed) << "the name box did not take the path";
         ASSERT_TRUE(winetest::xdotool({"key", "Return"}));
     }
 
     // File > "Upload to target..." and the path typed into the Open dialog.
     void uploadThroughMenu(const std::string& path)
     {
-        keys({"alt+f", "Return"});
-        fillFileDialog("Open", path);
+        ASSERT_NO_FATAL_FAILURE(keys({"alt+f", "Return"}));
+        ASSERT_NO_FATAL_FAILURE(fillFileDialog("Open", path));
     }
 
     // File > "Download from target..." (after the "Upload Recent" submenu), then the save dialog.
     void downloadThroughMenu(const std::string& path)
     {
-        keys({"alt+f", "Down", "Down", "Return"});
-        fillFileDialog("(Save|Save As)", path); // wine titles it "Save", Windows "Save As"
+        ASSERT_NO_FATAL_FAILURE(keys({"alt+f", "Down", "Down", "Return"}));
+        ASSERT_NO_FATAL_FAILURE(fillFileDialog("Save|Save As", path)); // wine titles it "Save", Windows "Save As"
     }
 
     // The board started the program: it left DFU mode at the image's vector table.
@@ -209,7 +220,7 @@ TEST_F(DialogProgram, BoardAtStartTakesAnImageOfEveryFormatThroughTheOpenDialog)
     vboard::Board& board = addBoard();
     const std::vector<uint8_t> program = blink();
     ASSERT_FALSE(program.empty());
-    startProgram();
+    ASSERT_NO_FATAL_FAILURE(startProgram());
     expectStatus(kF1Status);
     screenshot("win-main.png");
 
@@ -226,7 +237,7 @@ TEST_F(DialogProgram, BoardAtStartTakesAnImageOfEveryFormatThroughTheOpenDialog)
         board.fillFlashPattern(++seed);
         const std::vector<uint8_t> before = board.flash();
         clearLog();
-        uploadThroughMenu(writeImage(name, bytes));
+        ASSERT_NO_FATAL_FAILURE(uploadThroughMenu(writeImage(name, bytes)));
         const std::string text = waitLog("Total time: ");
         expectUploadDone(text);
         EXPECT_TRUE(contains(text, "Verifying.")) << text;
@@ -250,9 +261,9 @@ TEST_F(DialogProgram, DownloadSavesTheFlashByteForByte)
 {
     vboard::Board& board = addBoard();
     board.fillFlashPattern(21);
-    startProgram();
+    ASSERT_NO_FATAL_FAILURE(startProgram());
     expectStatus(kF1Status);
-    downloadThroughMenu(dir.file("saved.bin"));
+    ASSERT_NO_FATAL_FAILURE(downloadThroughMenu(dir.file("saved.bin")));
     const std::string text = waitLog("Total time: ");
     EXPECT_TRUE(contains(text, "Reading flash.")) << text;
     // The file is written once the dialog closes: wait for it to be whole.
@@ -273,7 +284,7 @@ TEST_F(DialogProgram, OptionAreaOfPreferencesMovesUploadsAndDownloads)
     // No program at flash start, so that the one written at the offset is started.
     board.write(kFlashStart, std::vector<uint8_t>(0x800, 0xFF));
     const std::vector<uint8_t> before = board.flash();
-    startProgram();
+    ASSERT_NO_FATAL_FAILURE(startProgram());
     expectStatus(kF1Status);
     ASSERT_TRUE(ask("prefs-set 1 0x1000 8192").ok);
     EXPECT_EQ(ask("stored OptionsInUse").text, "1");
@@ -288,7 +299,7 @@ TEST_F(DialogProgram, OptionAreaOfPreferencesMovesUploadsAndDownloads)
     ASSERT_TRUE(ask("prefs-cancel").ok);
 
     const std::vector<uint8_t> image = clitest::makeImage(6000, 0x08001101, 32);
-    uploadThroughMenu(writeImage("part.bin", image));
+    ASSERT_NO_FATAL_FAILURE(uploadThroughMenu(writeImage("part.bin", image)));
     expectUploadDone(waitLog("Total time: "));
     std::vector<uint8_t> after = board.flash();
     EXPECT_EQ(slice(after, 0, 0x1000), slice(before, 0, 0x1000));
@@ -302,14 +313,14 @@ TEST_F(DialogProgram, OptionAreaOfPreferencesMovesUploadsAndDownloads)
     board.resetCounters();
     clearLog();
     const std::string big = writeImage("big.bin", clitest::makeImage(9000, 0x08001101, 33));
-    uploadThroughMenu(big);
+    ASSERT_NO_FATAL_FAILURE(uploadThroughMenu(big));
     waitLog("File too big : 9000 (max option size : 8192).");
     EXPECT_EQ(board.count(Request::DataBlock) + board.count(Request::ErasePage), 0u);
 
     // The download reads the option area only.
     clearLog();
     board.fillFlashPattern(34);
-    downloadThroughMenu(dir.file("area.bin"));
+    ASSERT_NO_FATAL_FAILURE(downloadThroughMenu(dir.file("area.bin")));
     waitLog("Total time: ");
     for (int i = 0; i < 200 && clitest::readFile(dir.file("area.bin")).size() < 8192; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -323,11 +334,11 @@ TEST_F(DialogProgram, RecentFilesUploadAgainAndClearListEmptiesThem)
     const std::vector<uint8_t> second = clitest::makeImage(5000, 0x08000201, 42);
     const std::string firstPath = writeImage("first.bin", first);
     const std::string secondPath = writeImage("second.bin", second);
-    startProgram();
+    ASSERT_NO_FATAL_FAILURE(startProgram());
     expectStatus(kF1Status);
     for (const std::string& path : {firstPath, secondPath, firstPath}) {
         clearLog();
-        uploadThroughMenu(path);
+        ASSERT_NO_FATAL_FAILURE(uploadThroughMenu(path));
         expectUploadDone(waitLog("Total time: "));
         bus.replug(board);
         expectStatus(kF1Status);
@@ -359,7 +370,7 @@ TEST_F(DialogProgram, ImageNamedOnTheCommandLineIsUploadedOnceTheBoardIsSeen)
 {
     vboard::Board& board = addBoard();
     const std::vector<uint8_t> image = clitest::makeImage(7000, 0x08000301, 51);
-    startProgram({writeImage("start.bin", image)});
+    ASSERT_NO_FATAL_FAILURE(startProgram({writeImage("start.bin", image)}));
     expectUploadDone(waitLog("Total time: "));
     EXPECT_EQ(slice(board.flash(), 0, image.size()), image);
     expectStarted(board, image);
@@ -370,7 +381,7 @@ TEST_F(DialogProgram, FileDroppedOnTheWindowIsUploaded)
     vboard::Board& board = addBoard();
     const std::vector<uint8_t> image = clitest::makeImage(4000, 0x08000401, 61);
     const std::string path = writeImage("dropped.bin", image);
-    startProgram();
+    ASSERT_NO_FATAL_FAILURE(startProgram());
     expectStatus(kF1Status);
     winetest::Child drop;
     drop.start({environmentOr("STM32_XDND_DROP", STM32_XDND_DROP), winetest::xWindow(kTitle), path}, {}, false);
@@ -384,7 +395,7 @@ TEST_F(DialogProgram, FileDroppedOnTheWindowIsUploaded)
 
 TEST_F(DialogProgram, BoardsThatArriveAndLeaveWhileIdleAreFollowed)
 {
-    startProgram();
+    ASSERT_NO_FATAL_FAILURE(startProgram());
     expectStatus(kNoTarget);
     vboard::Board& board = addBoard();
     expectStatus(kF1Status);
@@ -406,9 +417,9 @@ TEST_F(DialogProgram, BoardThatLeavesDuringAnUploadIsFoundAgainWhenItComesBack)
     board.injectFault(unplug);
     const std::vector<uint8_t> image = clitest::makeImage(100000, 0x08000101, 71);
     const std::string path = writeImage("long.bin", image);
-    startProgram();
+    ASSERT_NO_FATAL_FAILURE(startProgram());
     expectStatus(kF1Status);
-    uploadThroughMenu(path);
+    ASSERT_NO_FATAL_FAILURE(uploadThroughMenu(path));
     const std::string text = waitLog("Error while flashing STM32.");
     EXPECT_FALSE(contains(text, "OK.")) << text;
     EXPECT_FALSE(contains(text, "Total time: ")) << text;
@@ -431,7 +442,7 @@ TEST_F(DialogProgram, TwoBoardsTheSecondChosenInPreferences)
     vboard::Board& second = addBoard(vboard::Profile::F4);
     first.fillFlash(0x11);
     second.fillFlash(0x22);
-    startProgram();
+    ASSERT_NO_FATAL_FAILURE(startProgram());
     expectStatus(kF1Status);
     ASSERT_TRUE(ask("prefs-show").ok);
     EXPECT_TRUE(endsWith(ask("prefs-read").text, "|*STM32 ID: 0|STM32 ID: 1")) << ask("prefs-read").text;
@@ -439,7 +450,7 @@ TEST_F(DialogProgram, TwoBoardsTheSecondChosenInPreferences)
     expectStatus("STM32 (ID: 1) Flash: 1024 KB.");
 
     const std::vector<uint8_t> image = clitest::makeImage(3000, 0x08000101, 81);
-    uploadThroughMenu(writeImage("second.bin", image));
+    ASSERT_NO_FATAL_FAILURE(uploadThroughMenu(writeImage("second.bin", image)));
     expectUploadDone(waitLog("Total time: "));
     EXPECT_EQ(slice(second.flash(), 0, image.size()), image);
     EXPECT_EQ(first.flash(), std::vector<uint8_t>(first.flashSize(), 0x11));
@@ -454,9 +465,9 @@ TEST_F(DialogProgram, VerifyMismatchIsListedInTheLog)
     // flash changes meanwhile (as in the console program's test).
     vboard::Board& board = addBoard(vboard::Profile::H7, 2);
     const std::vector<uint8_t> image(3 * 2048, 0x5A);
-    startProgram();
+    ASSERT_NO_FATAL_FAILURE(startProgram());
     expectStatus("STM32 (ID: 0) Flash: 2048 KB.");
-    uploadThroughMenu(writeImage("prog.bin", image));
+    ASSERT_NO_FATAL_FAILURE(uploadThroughMenu(writeImage("prog.bin", image)));
     waitLog("Verifying.");
     board.write(kFlashStart + 0x864, std::vector<uint8_t>(3, 0x00));
     const std::string text = waitLog("Error while flashing STM32.");
@@ -472,9 +483,9 @@ TEST_F(DialogProgram, ReadProtectedBoardIsRefusedWithItsReason)
     vboard::Board& board = bus.addBoard(options);
     board.fillFlashPattern(91);
     const std::vector<uint8_t> before = board.flash();
-    startProgram();
+    ASSERT_NO_FATAL_FAILURE(startProgram());
     expectStatus(kF1Status);
-    uploadThroughMenu(writeImage("prog.bin", clitest::makeImage(3000, 0x08000101, 92)));
+    ASSERT_NO_FATAL_FAILURE(uploadThroughMenu(writeImage("prog.bin", clitest::makeImage(3000, 0x08000101, 92))));
     const std::string text = waitLog("read-protected");
     EXPECT_FALSE(contains(text, "Total time: ")) << text;
     screenshot("win-error.png");
@@ -492,9 +503,9 @@ TEST_F(DialogProgram, ClosingTheWindowDuringAnUpload)
     board.fillFlashPattern(101);
     const std::vector<uint8_t> before = board.flash();
     const std::vector<uint8_t> image = clitest::makeImage(120000, 0x08000101, 102);
-    startProgram();
+    ASSERT_NO_FATAL_FAILURE(startProgram());
     expectStatus(kF1Status);
-    uploadThroughMenu(writeImage("long.bin", image));
+    ASSERT_NO_FATAL_FAILURE(uploadThroughMenu(writeImage("long.bin", image)));
     const std::string logBeforeClose = waitLog("Writing pages.");
     const int exitStatus = closeAndWait();
     const uint64_t blocksWritten = board.count(Request::DataBlock);
@@ -513,7 +524,7 @@ TEST_F(DialogProgram, ClosingTheWindowDuringAnUpload)
 
     // A new start finds the board and the upload goes through.
     board.resetCounters();
-    startProgram({dir.file("long.bin")});
+    ASSERT_NO_FATAL_FAILURE(startProgram({dir.file("long.bin")}));
     expectUploadDone(waitLog("Total time: "));
     EXPECT_EQ(slice(board.flash(), 0, image.size()), image);
 }
@@ -522,7 +533,7 @@ TEST_F(DialogProgram, DebugTraceGoesToTheFileTheLogNames)
 {
     vboard::Board& board = addBoard();
     const std::vector<uint8_t> image = clitest::makeImage(2000, 0x08000101, 111);
-    startProgram({writeImage("traced.bin", image)}, {"STM32_DEBUG=1"});
+    ASSERT_NO_FATAL_FAILURE(startProgram({writeImage("traced.bin", image)}, {"STM32_DEBUG=1"}));
     const std::string text = waitLog("Total time: ");
     const size_t at = text.find("Debug trace: ");
     ASSERT_NE(at, std::string::npos) << text;

@@ -14,6 +14,8 @@
 //   prefs-set CHECK OFFSET SIZE     fill the option area and press OK
 //   prefs-choose INDEX              choose a target in the list and press OK
 //   prefs-cancel                    Cancel: the dialog hides, nothing stored
+//   focused-edit MS TITLE[|TITLE]   until an edit box of that window has the
+//                                   keyboard focus; its text
 //   stored NAME                     a value under the settings key ("-" when missing)
 //   file-has TEXT|PATH              the file's size if it holds TEXT
 //   clear-settings                  delete the settings key
@@ -129,6 +131,31 @@ std::wstring storedValue(const std::wstring& name) {
     return L"-";
 }
 
+// The window with one of the titles ("Save|Save As": wine and Windows differ).
+HWND windowTitled(const std::wstring& titles) {
+    size_t at = 0;
+    for (;;) {
+        const size_t bar = titles.find(L'|', at);
+        const std::wstring title = titles.substr(at, bar == std::wstring::npos ? std::wstring::npos : bar - at);
+        if (HWND window = FindWindowW(nullptr, title.c_str())) return window;
+        if (bar == std::wstring::npos) return nullptr;
+        at = bar + 1;
+    }
+}
+
+// The edit box of the dialog that has the keyboard focus, if any.
+HWND focusedEdit(const std::wstring& titles) {
+    HWND dialog = windowTitled(titles);
+    if (dialog == nullptr) return nullptr;
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) || info.hwndFocus == nullptr) return nullptr;
+    wchar_t kind[32] = {};
+    GetClassNameW(info.hwndFocus, kind, 32);
+    if (_wcsicmp(kind, L"Edit") != 0 || GetAncestor(info.hwndFocus, GA_ROOT) != dialog) return nullptr;
+    return info.hwndFocus;
+}
+
 void fileHas(const std::wstring& arguments) {
     const size_t bar = arguments.find(L'|');
     if (bar == std::wstring::npos) return reply(false, L"file-has TEXT|PATH");
@@ -199,6 +226,11 @@ void handle(const std::wstring& verb, const std::wstring& arguments) {
     }
     if (verb == L"prefs-choose") return reply(chooseTarget(int(wcstol(arguments.c_str(), nullptr, 10))));
     if (verb == L"stored") return reply(true, storedValue(arguments));
+    if (verb == L"focused-edit" && splitWait(arguments, timeoutMs, text)) {
+        HWND edit = nullptr;
+        const bool found = waitFor([&] { return (edit = focusedEdit(text)) != nullptr; }, timeoutMs);
+        return found ? reply(true, windowText(edit)) : reply(false, L"no edit box of " + text + L" has the focus");
+    }
     if (verb == L"file-has") return fileHas(arguments);
     return reply(false, L"unknown command " + verb);
 }
