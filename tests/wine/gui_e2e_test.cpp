@@ -120,6 +120,17 @@ protected:
         return reply.text;
     }
 
+    // The watch calls its handler, which refills the (hidden) Preferences
+    // dialog, just after it sets the status line: wait until the dialog lists
+    // the boards, or the refill would undo what the test sets in it.
+    void waitForTargetList(const std::string& listEnd)
+    {
+        std::string shown;
+        for (int i = 0; i < 200 && !endsWith(shown = ask("prefs-read").text, listEnd); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(endsWith(shown, listEnd)) << shown;
+    }
+
     std::string log() { return ask("log").text; }
     void clearLog() { ASSERT_TRUE(ask("command 32778").ok); }
 
@@ -286,6 +297,7 @@ TEST_F(DialogProgram, OptionAreaOfPreferencesMovesUploadsAndDownloads)
     const std::vector<uint8_t> before = board.flash();
     ASSERT_NO_FATAL_FAILURE(startProgram());
     expectStatus(kF1Status);
+    ASSERT_NO_FATAL_FAILURE(waitForTargetList("|*STM32 ID: 0"));
     ASSERT_TRUE(ask("prefs-set 1 0x1000 8192").ok);
     EXPECT_EQ(ask("stored OptionsInUse").text, "1");
     EXPECT_EQ(ask("stored OptionsOffset").text, "4096");
@@ -444,8 +456,8 @@ TEST_F(DialogProgram, TwoBoardsTheSecondChosenInPreferences)
     second.fillFlash(0x22);
     ASSERT_NO_FATAL_FAILURE(startProgram());
     expectStatus(kF1Status);
+    ASSERT_NO_FATAL_FAILURE(waitForTargetList("|*STM32 ID: 0|STM32 ID: 1"));
     ASSERT_TRUE(ask("prefs-show").ok);
-    EXPECT_TRUE(endsWith(ask("prefs-read").text, "|*STM32 ID: 0|STM32 ID: 1")) << ask("prefs-read").text;
     ASSERT_TRUE(ask("prefs-choose 1").ok);
     expectStatus("STM32 (ID: 1) Flash: 1024 KB.");
 

@@ -93,7 +93,10 @@ std::wstring preferencesSummary(HWND dialog) {
     return text;
 }
 
+// Already open, it is left as it is: the command would refill it from the
+// program's values after the caller has started changing it.
 bool showPreferences() {
+    if (preferences() != nullptr && IsWindowVisible(preferences())) return true;
     PostMessageW(mainWindow, WM_COMMAND, IDM_PREFERENCES, 0);
     return waitFor([] { return preferences() != nullptr && IsWindowVisible(preferences()); });
 }
