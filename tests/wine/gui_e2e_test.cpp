@@ -529,8 +529,11 @@ TEST_F(DialogProgram, ClosingTheWindowDuringAnUpload)
     // next try, whatever its flash now holds.
     EXPECT_FALSE(board.hasLeft());
     EXPECT_TRUE(board.plugged());
+    size_t pagesChanged = 0;
+    for (size_t at = 0; at < after.size(); at += 2048) pagesChanged += slice(after, at, 2048) != slice(before, at, 2048);
     std::cout << "[ closed  ] exit status " << exitStatus << "; blocks written " << blocksWritten << " of "
-              << (image.size() + 2047) / 2048 << "; flash is " << (after == before ? "as before" : "changed")
+              << (image.size() + 2047) / 2048 << "; pages erased " << board.count(Request::ErasePage)
+              << ", pages changed " << pagesChanged << "; flash is " << (after == before ? "as before" : "changed")
               << (slice(after, 0, image.size()) == image ? ", the whole image" : ", not the whole image")
               << "; last log line: \"" << lastLine(logBeforeClose) << "\"\n";
 
