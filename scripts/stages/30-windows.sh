@@ -15,7 +15,7 @@ if [ ! -f build/CMakeCache.txt ]; then
 fi
 cmake --build build -j "$(jobs_count)" --target stm32-vboard cli_stm32cmd_test wine_gui_e2e_test
 
-libusb_prefix="$PWD/build-deps/libusb-mingw"
+libusb_prefix="$PWD/build-deps/libusb-mingw-dll"
 scripts/packages/windows.post # does nothing when the DLL is there
 export PKG_CONFIG_LIBDIR="$libusb_prefix/lib/pkgconfig"
 export PKG_CONFIG_PATH="$PKG_CONFIG_LIBDIR"
