@@ -4,8 +4,8 @@
 #                 (install component "flasher"; needs libusb only)
 #   stm32-vboard  the virtual board: stm32-vboard, its open-guard preload
 #                 library and its man page (component "vboard"; needs umockdev)
-# Windows (cross build): stm32cmd.exe, the GUI and a README, packed as one
-# flat .zip.
+# Windows (cross build): stm32cmd.exe, the GUI, the libusb-1.0.dll they load
+# and a README, packed as one flat .zip.
 #   cmake --build build --target package        -> build/stm32cmd_<ver>_<arch>.deb
 #                                                  build/stm32-vboard_<ver>_<arch>.deb
 #   cmake --build build-win --target package    -> build-win/stm32cmd-<ver>-win64.zip
@@ -32,6 +32,8 @@ if(WIN32)
   if(TARGET TidewireSTM32Utility)
     install(TARGETS TidewireSTM32Utility RUNTIME DESTINATION ${STM32_INSTALL_BINDIR} COMPONENT flasher)
   endif()
+  # Both programs load it from their own folder.
+  install(FILES ${STM32_LIBUSB_DLL} DESTINATION ${STM32_INSTALL_BINDIR} COMPONENT flasher)
   # Notepad of older Windows shows LF-only text as one long line.
   configure_file(${STM32_DIST_DIR}/windows/README.txt ${CMAKE_CURRENT_BINARY_DIR}/dist/README.txt
     @ONLY NEWLINE_STYLE CRLF)

@@ -4,7 +4,7 @@
 #   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake
 # libusb-1.0 is found through pkg-config: point PKG_CONFIG_LIBDIR at the
 # cross-built copy (scripts/packages/windows.post builds it into
-# build-deps/libusb-mingw), or the host's Linux libusb would be picked up.
+# build-deps/libusb-mingw-dll), or the host's Linux libusb would be picked up.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -21,8 +21,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # The default libusb prefix of the setup script, unless the caller chose one.
 get_filename_component(_stm32_source_root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
-if(NOT DEFINED ENV{PKG_CONFIG_LIBDIR} AND EXISTS "${_stm32_source_root}/build-deps/libusb-mingw/lib/pkgconfig")
-  set(ENV{PKG_CONFIG_LIBDIR} "${_stm32_source_root}/build-deps/libusb-mingw/lib/pkgconfig")
+if(NOT DEFINED ENV{PKG_CONFIG_LIBDIR} AND EXISTS "${_stm32_source_root}/build-deps/libusb-mingw-dll/lib/pkgconfig")
+  set(ENV{PKG_CONFIG_LIBDIR} "${_stm32_source_root}/build-deps/libusb-mingw-dll/lib/pkgconfig")
 endif()
 
 # Libraries that pkg-config finds in such a prefix must not be re-rooted

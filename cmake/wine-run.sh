@@ -16,17 +16,23 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 limit="${STM32_WINE_TIMEOUT:-60}"
 
+# Graphics driver of the prefix: null (no display needed) unless
+# STM32_WINE_GRAPHICS=x11 (with DISPLAY, Xvfb in the Windows stage, where
+# the programs are also driven through their windows).
+graphics="${STM32_WINE_GRAPHICS:-null}"
+
 prepare_prefix() {
   mkdir -p "$WINEPREFIX"
   (
     flock 9
-    if [ ! -f "$WINEPREFIX/.stm32-ready" ]; then
-      timeout 180 wineboot -i >/dev/null 2>&1
-      timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-      # The services started so far use the default driver: let them end.
+    if [ ! -f "$WINEPREFIX/.stm32-ready-$graphics" ]; then
+      [ -f "$WINEPREFIX/system.reg" ] || timeout 180 wineboot -i >/dev/null 2>&1
+      timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d "$graphics" /f >/dev/null 2>&1
+      # The services started so far use the driver before: let them end.
       timeout 60 wineserver -k
       timeout 30 wineserver -w
-      touch "$WINEPREFIX/.stm32-ready"
+      rm -f "$WINEPREFIX"/.stm32-ready-*
+      touch "$WINEPREFIX/.stm32-ready-$graphics"
     fi
   ) 9>"$WINEPREFIX/.stm32-lock"
 }

@@ -1,23 +1,31 @@
 #!/usr/bin/env bash
-# Screenshots of the Windows GUI under wine: the main window, Preferences and
-# About, in wine's virtual desktop on a private Xvfb display (without a
-# window manager every window destroy would stall for seconds).
-#   scripts/screenshots-win.sh [build folder]   (default build-win)
-# Writes docs/screenshots/win-main.png, win-preferences.png, win-about.png.
+# Screenshots of the Windows dialog program from real runs: the end-to-end
+# scenarios run the unchanged program under wine against virtual boards
+# (scripts/wine-usb.sh) on a private Xvfb display, and take a picture at
+# their main moments: a board found, after an upload, Preferences with the
+# option area in use, a read-protected board refused.
+#   scripts/screenshots-win.sh [cross build folder] [native build folder]
+#   (defaults build-win and build, as the Windows stage leaves them)
+# Writes docs/screenshots/win-main.png, win-upload.png, win-preferences.png
+# and win-error.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build-win}"
-out=docs/screenshots
-program="$build/win/TidewireSTM32Utility.exe"
-show="$build/tests/win/gui_show.exe"
-for f in "$program" "$show"; do
+host="${2:-build}"
+out="$PWD/docs/screenshots"
+program="$PWD/$build/win/TidewireSTM32Utility.exe"
+probe="$PWD/$build/tests/wine/gui_probe.exe"
+driver="$PWD/$host/tests/wine/wine_gui_e2e_test"
+for f in "$program" "$probe" "$driver"; do
   [ -f "$f" ] || { echo "screenshots: $f missing; run scripts/stages/30-windows.sh first" >&2; exit 1; }
 done
 mkdir -p "$out"
 
 export WINEPREFIX="$PWD/$build/wineprefix-screenshots"
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+export STM32_WINE_USB_PREFIX="$WINEPREFIX"
+export STM32_WINE_USB_BRIDGE="$PWD/$build/usb-bridge"
+export STM32_GUI_PROGRAM="$program" STM32_GUI_PROBE="$probe" STM32_SCREENSHOT_DIR="$out"
 
 work="$(mktemp -d)"
 xvfb_pid=""
@@ -35,13 +43,13 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "screenshots: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(head -1 "$work/display")"
 
-if [ ! -f "$WINEPREFIX/.stm32-ready" ]; then
+if [ ! -f "$WINEPREFIX/.stm32-screenshots" ]; then
   mkdir -p "$WINEPREFIX"
   timeout 180 wineboot -i >/dev/null 2>&1
-  timeout 60 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-  timeout 60 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  # No window manager on Xvfb: wine draws the frames itself.
+  timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   timeout 60 wineserver -w
-  touch "$WINEPREFIX/.stm32-ready"
+  touch "$WINEPREFIX/.stm32-screenshots"
 fi
 # wine does not pick up its own fonts from the fonts-wine folder here: copy
 # them into the prefix, or the title-bar buttons (Marlett) show as letters.
@@ -50,23 +58,9 @@ for font in marlett.ttf tahoma.ttf tahomabd.ttf; do
     cp "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/"
   fi
 done
-timeout 30 wine reg delete 'HKCU\Software\TidewireSTM32Utility' /f >/dev/null 2>&1 || true
 
-# A file on the command line puts the no-target line into the log.
-head -c 4096 /dev/zero > "$work/firmware.bin"
-timeout 60 wine "$show" start "$program" "$work/firmware.bin"
-
-shoot() { # window name
-  local rect x y w h
-  rect="$(timeout 60 wine "$show" "$1" | tr -d '\r')"
-  read -r x y w h <<<"$rect"
-  [ -n "${h:-}" ] || { echo "screenshots: no $1 window" >&2; exit 1; }
-  import -window root -crop "${w}x${h}+${x}+${y}" +repage "png8:$out/win-$1.png"
-  echo "screenshots: $out/win-$1.png (${w}x${h})"
-}
-shoot main
-shoot preferences
-timeout 30 wine "$show" hide
-shoot about
-timeout 30 wine "$show" hide
-timeout 30 wine "$show" exit
+"$driver" --gtest_filter='*EveryFormat*:*OptionArea*:*ReadProtected*'
+for name in win-main win-upload win-preferences win-error; do
+  [ -s "$out/$name.png" ] || { echo "screenshots: $out/$name.png not taken" >&2; exit 1; }
+  echo "screenshots: $out/$name.png"
+done

@@ -1,5 +1,6 @@
 // stm32-vboard: starts virtual boards, runs a command against them under the
 // umockdev preload, then reports what the boards saw.
+#include "host_control.h"
 #include "host_options.h"
 #include "profiles.h"
 #include "virtual_board.h"
@@ -227,7 +228,14 @@ int main(int argc, char** argv) {
         boards.push_back(&board);
     }
 
+    vboard::PlugControl plugControl(bus, boards, options->boards);
+    if (!plugControl.prepare(options->controlFifo, error)) {
+        std::cerr << "stm32-vboard: " << error << "\n";
+        return 2;
+    }
+    plugControl.start();
     int status = runChild(options->command);
+    plugControl.stop();
 
     for (size_t i = 0; i < boards.size(); ++i)
         if (!options->boards[i].dumpFile.empty() && !dumpFlash(*boards[i], options->boards[i].dumpFile))

@@ -3,6 +3,7 @@
 #include "profiles.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -30,14 +31,63 @@ bool parseScale(const std::string& text, double& out) {
     return true;
 }
 
+// Seconds after the command starts: 0 to a day, fractions allowed.
+bool parseSeconds(const std::string& text, double& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    double value = std::strtod(text.c_str(), &end);
+    if (*end || !(value >= 0) || value > 86400) return false;
+    out = value;
+    return true;
+}
+
+// A board whose first event is a plug is not there at the start.
+void settleEvents(BoardRequest& board) {
+    std::stable_sort(board.plugEvents.begin(), board.plugEvents.end(),
+                     [](const PlugEvent& a, const PlugEvent& b) { return a.seconds < b.seconds; });
+    if (!board.plugEvents.empty() && board.plugEvents.front().plug) board.startsUnplugged = true;
+}
+
 } // namespace
+
+std::optional<ControlCommand> parseControlLine(const std::string& line, size_t boardCount, std::string& error) {
+    std::string action;
+    std::string number;
+    size_t at = 0;
+    auto word = [&](std::string& out) {
+        while (at < line.size() && std::isspace(static_cast<unsigned char>(line[at]))) ++at;
+        const size_t start = at;
+        while (at < line.size() && !std::isspace(static_cast<unsigned char>(line[at]))) ++at;
+        out = line.substr(start, at - start);
+    };
+    std::string rest;
+    word(action);
+    word(number);
+    word(rest);
+    ControlCommand command;
+    if (action == "plug") command.action = ControlCommand::Action::Plug;
+    else if (action == "unplug") command.action = ControlCommand::Action::Unplug;
+    else if (action == "replug") command.action = ControlCommand::Action::Replug;
+    else {
+        error = "unknown control command '" + line + "' (plug N, unplug N, replug N)";
+        return std::nullopt;
+    }
+    unsigned long long board = 0;
+    if (!rest.empty() || !parseNumber(number, boardCount ? boardCount - 1 : 0, board) || boardCount == 0) {
+        error = "'" + line + "': no board " + number + " (boards 0 to " + std::to_string(boardCount - 1) + ")";
+        return std::nullopt;
+    }
+    command.board = size_t(board);
+    return command;
+}
 
 std::string hostUsage() {
     std::string text =
         "usage: stm32-vboard [--board PROFILE [--flash FILE|--pattern SEED|--fill BYTE] [--serial TEXT]\n"
         "                    [--port PATH] [--read-protected] [--blank-starts-in-error] [--deny-open|--claim-busy]\n"
-        "                    [--dump FILE]]... [--foreign] [--time-scale X]\n"
-        "                    [--counts] [--counts-json FILE] -- COMMAND [ARGS...]\n"
+        "                    [--dump FILE] [--unplugged] [--plug-after SECONDS]\n"
+        "                    [--unplug-after SECONDS]]... [--foreign] [--time-scale X]\n"
+        "                    [--control FIFO] [--counts] [--counts-json FILE] -- COMMAND [ARGS...]\n"
         "       stm32-vboard --list-profiles\n"
         "profiles:";
     for (Profile profile : allProfiles()) text += std::string(" ") + describe(profile).shortName;
@@ -133,6 +183,17 @@ std::optional<HostOptions> parseHostOptions(const std::vector<std::string>& args
             current().options.portPath = text;
         } else if (arg == "--dump") {
             if (!value(arg, current().dumpFile)) return std::nullopt;
+        } else if (arg == "--unplugged") {
+            current().startsUnplugged = true;
+        } else if (arg == "--plug-after" || arg == "--unplug-after") {
+            double seconds = 0;
+            if (!value(arg, text) || !parseSeconds(text, seconds)) {
+                error = arg + " needs a number of seconds from 0 to 86400";
+                return std::nullopt;
+            }
+            current().plugEvents.push_back(PlugEvent{seconds, arg == "--plug-after"});
+        } else if (arg == "--control") {
+            if (!value(arg, options.controlFifo)) return std::nullopt;
         } else if (arg == "--foreign") {
             options.foreignFirst = true;
         } else if (arg == "--time-scale") {
@@ -154,7 +215,10 @@ std::optional<HostOptions> parseHostOptions(const std::vector<std::string>& args
         return std::nullopt;
     }
     if (options.boards.empty()) options.boards.emplace_back();
-    for (auto& board : options.boards) board.options.timeScale = timeScale;
+    for (auto& board : options.boards) {
+        board.options.timeScale = timeScale;
+        settleEvents(board);
+    }
     return options;
 }
 

@@ -32,7 +32,7 @@ STM32_PACKAGE_STAGE=1 STM32_DEB="$deb" STM32_VBOARD_DEB="$vboard_deb" run_ctest 
 # The cross build as the Windows stage makes it; made here when that stage
 # has not run but its toolchain and the cross-built libusb are there.
 if [ ! -f build-win/CMakeCache.txt ] && command -v x86_64-w64-mingw32-g++-posix >/dev/null &&
-   [ -d build-deps/libusb-mingw/lib/pkgconfig ]; then
+   [ -d build-deps/libusb-mingw-dll/lib/pkgconfig ]; then
   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
 zip=""

@@ -35,7 +35,7 @@ using clitest::RunResult;
 using clitest::occurrences;
 using vboard::Request;
 
-const std::string kProgram = STM32CMD_PATH;
+const std::string kProgram = clitest::programUnderTest(STM32CMD_PATH);
 const std::string kF0Serial = "FFFFFFFEFFFF";
 const std::string kH7Serial = "200364500000";
 

@@ -31,7 +31,56 @@ std::string readText(const std::string& path)
 
 } // namespace
 
+bool isWindowsProgram(const std::string& path)
+{
+    return path.size() > 4 && (path.compare(path.size() - 4, 4, ".exe") == 0 ||
+                               path.compare(path.size() - 4, 4, ".EXE") == 0);
+}
+
+std::string programUnderTest(const std::string& builtIn)
+{
+    const char* chosen = std::getenv("STM32CMD_PROGRAM");
+    return chosen != nullptr && *chosen != '\0' ? chosen : builtIn;
+}
+
+std::string programNameAsSeen(const std::string& path)
+{
+    if (!isWindowsProgram(path)) return path;
+    std::string name = "Z:" + path;
+    for (char& c : name)
+        if (c == '/') c = '\\';
+    return name;
+}
+
 namespace {
+
+// What the tests compare is the program's text, whatever the platform's line end.
+std::string withoutCarriageReturns(std::string text)
+{
+    size_t kept = 0;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) text[kept++] = text[i];
+    text.resize(kept);
+    return text;
+}
+
+std::string wineUsbScript()
+{
+    const char* chosen = std::getenv("STM32_WINE_USB");
+    if (chosen != nullptr && *chosen != '\0') return chosen;
+#ifdef STM32_SOURCE_DIR
+    return std::string(STM32_SOURCE_DIR) + "/scripts/wine-usb.sh";
+#else
+    throw std::runtime_error("a Windows program needs STM32_WINE_USB (scripts/wine-usb.sh)");
+#endif
+}
+
+// A Windows program starts through the script that gives wine USB access.
+std::vector<std::string> commandFor(std::vector<std::string> arguments)
+{
+    if (!arguments.empty() && isWindowsProgram(arguments[0])) arguments.insert(arguments.begin(), wineUsbScript());
+    return arguments;
+}
 
 std::vector<char*> argumentPointers(const std::vector<std::string>& arguments)
 {
@@ -52,7 +101,8 @@ pid_t spawn(const std::vector<std::string>& arguments, const std::string& workin
     else posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
-    std::vector<char*> argv = argumentPointers(arguments);
+    const std::vector<std::string> command = commandFor(arguments);
+    std::vector<char*> argv = argumentPointers(command);
     pid_t pid = 0;
     const int spawnError = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -78,8 +128,8 @@ RunResult runStm32cmd(const std::vector<std::string>& arguments, const std::stri
     const pid_t pid = spawn(arguments, workingDirectory, capture.file("stdout"), capture.file("stderr"), -1);
     RunResult result;
     result.status = waitForExit(pid);
-    result.out = readText(capture.file("stdout"));
-    result.err = readText(capture.file("stderr"));
+    result.out = withoutCarriageReturns(readText(capture.file("stdout")));
+    result.err = withoutCarriageReturns(readText(capture.file("stderr")));
     return result;
 }
 
@@ -99,14 +149,15 @@ RunResult runStm32cmdUntil(const std::vector<std::string>& arguments, const std:
         if (count < 0 && errno == EINTR) continue;
         if (count <= 0) break;
         result.out.append(buffer, static_cast<size_t>(count));
-        if (!fired && result.out.find(trigger) != std::string::npos) {
+        if (!fired && withoutCarriageReturns(result.out).find(trigger) != std::string::npos) {
             fired = true;
             action();
         }
     }
     close(fds[0]);
     result.status = waitForExit(pid);
-    result.err = readText(capture.file("stderr"));
+    result.out = withoutCarriageReturns(result.out);
+    result.err = withoutCarriageReturns(readText(capture.file("stderr")));
     return result;
 }
 
@@ -130,7 +181,8 @@ pid_t spawnWithPipes(const std::vector<std::string>& arguments, const std::strin
     posix_spawn_file_actions_adddup2(&actions, outPipe, 1);
     posix_spawn_file_actions_adddup2(&actions, errPipe, 2);
     posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
-    std::vector<char*> argv = argumentPointers(arguments);
+    const std::vector<std::string> command = commandFor(arguments);
+    std::vector<char*> argv = argumentPointers(command);
     pid_t pid = 0;
     const int spawnError = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -173,7 +225,8 @@ RunResult runStm32cmdSteered(const std::vector<std::string>& arguments, const st
         if (fds[0].revents != 0) outOpen = drain(outPipe[0], &result.out);
         if (fds[1].revents != 0) errOpen = drain(errPipe[0], &result.err);
         while (next < steps.size() &&
-               occurrences(result.out, steps[next].trigger) + occurrences(result.err, steps[next].trigger) >=
+               occurrences(withoutCarriageReturns(result.out), steps[next].trigger) +
+                       occurrences(withoutCarriageReturns(result.err), steps[next].trigger) >=
                    steps[next].times) {
             steps[next++].action(pid);
         }
@@ -185,6 +238,8 @@ RunResult runStm32cmdSteered(const std::vector<std::string>& arguments, const st
     close(outPipe[0]);
     close(errPipe[0]);
     result.status = waitForExit(pid);
+    result.out = withoutCarriageReturns(result.out);
+    result.err = withoutCarriageReturns(result.err);
     return result;
 }
 

@@ -17,6 +17,8 @@ struct RunResult {
 
 // Starts the program with the arguments (argv[0] is the program path) in
 // workingDirectory, inheriting the environment (and so the virtual bus).
+// A Windows build (a path ending in ".exe") runs under wine through
+// scripts/wine-usb.sh, and its CR LF line ends come back as LF.
 RunResult runStm32cmd(const std::vector<std::string>& arguments, const std::string& workingDirectory);
 
 // Like runStm32cmd, but calls action once, as soon as standard output
@@ -41,6 +43,14 @@ RunResult runStm32cmdSteered(const std::vector<std::string>& arguments, const st
 
 // Occurrences of part in text.
 int occurrences(const std::string& text, const std::string& part);
+
+// The program to test: STM32CMD_PROGRAM from the environment if set (a
+// Windows build, say), otherwise builtIn.
+std::string programUnderTest(const std::string& builtIn);
+bool isWindowsProgram(const std::string& path);
+// argv[0] as the program sees it: a Windows program under wine gets its
+// path on wine's root drive ("Z:\a\b.exe").
+std::string programNameAsSeen(const std::string& path);
 
 // A fresh directory under the system's temporary directory, removed with its files.
 class TempDir {

@@ -28,7 +28,10 @@ using clitest::RunResult;
 using vboard::Request;
 
 constexpr uint32_t kFlashStart = 0x08000000;
-const std::string kProgram = STM32CMD_PATH;
+// The native build, or another build of the program (the Windows one, run under wine).
+const std::string kProgram = clitest::programUnderTest(STM32CMD_PATH);
+const bool kWindowsProgram = clitest::isWindowsProgram(kProgram);
+const std::string kNameAsSeen = clitest::programNameAsSeen(kProgram); // the usage text's argv[0]
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -78,13 +81,13 @@ protected:
 TEST_F(Stm32Cmd, UsageTextAndStatusSeven)
 {
     addBoard();
-    const std::string usagePrefix = kProgram + ": <file>\nVersion 1.1.1\nOptions:\n";
+    const std::string usagePrefix = kNameAsSeen + ": <file>\nVersion 1.1.1\nOptions:\n";
     for (const char* help : {"-h", "-?"}) {
         const RunResult r = run({help});
         EXPECT_EQ(r.status, 7) << help;
         EXPECT_EQ(r.out, "") << help;
         EXPECT_EQ(r.err.rfind(usagePrefix, 0), 0u) << r.err;
-        EXPECT_TRUE(contains(r.err, kProgram + " -o 0x400 myprog.bin\nExit codes:\n 0: Success\n"));
+        EXPECT_TRUE(contains(r.err, kNameAsSeen + " -o 0x400 myprog.bin\nExit codes:\n 0: Success\n"));
         EXPECT_TRUE(contains(r.err, "13: Firmware Too Big\n"));
     }
     // An upload needs exactly one file.
@@ -103,7 +106,7 @@ TEST_F(Stm32Cmd, BadOptionsPrintTheirLineThenUsage)
     addBoard();
     RunResult r = run({"-x"});
     EXPECT_EQ(r.status, 7);
-    EXPECT_EQ(r.err.rfind("illegal option -- x\n" + kProgram + ": <file>\n", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("illegal option -- x\n" + kNameAsSeen + ": <file>\n", 0), 0u) << r.err;
     r = run({"-d", "-o"});
     EXPECT_EQ(r.status, 7);
     EXPECT_EQ(r.err.rfind("option requires an argument -- o\n", 0), 0u) << r.err;
@@ -117,7 +120,7 @@ TEST_F(Stm32Cmd, LongHelpGoesToStandardOutputWithStatusZero)
     const RunResult r = run({"--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out.rfind(kProgram + ": <file>\nVersion 1.1.1\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind(kNameAsSeen + ": <file>\nVersion 1.1.1\n", 0), 0u) << r.out;
     EXPECT_TRUE(contains(r.out, "14: Read Protected\n"));
 }
 
@@ -208,12 +211,34 @@ TEST_F(Stm32Cmd, BoardThatCannotBeOpenedSaysWhatToDo)
                           0),
               0u)
         << r.err;
-    EXPECT_TRUE(contains(r.err, "sudo install -m 644 dist/linux/60-stm32-dfu.rules /etc/udev/rules.d/")) << r.err;
+    // Each platform names what its users can change.
+    EXPECT_TRUE(contains(r.err, kWindowsProgram ? "Another program may hold the board, or this user may not open it."
+                                                : "sudo install -m 644 dist/linux/60-stm32-dfu.rules /etc/udev/rules.d/"))
+        << r.err;
     EXPECT_FALSE(clitest::fileExists(dir.file("image.bin")));
 
     const RunResult list = run({"-l", "-v"});
     EXPECT_EQ(list.status, 0);
     EXPECT_TRUE(contains(list.out, "(cannot open: access denied)")) << list.out;
+}
+
+TEST_F(Stm32Cmd, BoardWithoutWinUsbSaysWhichDriverToBind)
+{
+    // Windows' libusb reports a board bound to another driver as "not
+    // supported"; the wine USB bridge can answer an open that way.
+    if (!kWindowsProgram) GTEST_SKIP() << "a Windows driver matter";
+    vboard::Board& board = addBoard();
+    ASSERT_EQ(setenv("STM32_WINE_USB_OPEN_ERROR", "-12", 1), 0);
+    const RunResult r = run({"-d"});
+    const RunResult upload = run({writeImage("prog.bin", clitest::makeImage(64, 0x08000101, 1))});
+    unsetenv("STM32_WINE_USB_OPEN_ERROR");
+    EXPECT_EQ(r.status, 8) << r.out << r.err;
+    EXPECT_TRUE(contains(r.err, "Bind WinUSB to \"STM32 BOOTLOADER\" (USB\\VID_0483&PID_DF11), for example with Zadig."))
+        << r.err;
+    EXPECT_NE(upload.status, 0) << upload.out << upload.err;
+    EXPECT_TRUE(contains(upload.out + upload.err, "WinUSB to \"STM32 BOOTLOADER\"")) << upload.out << upload.err;
+    EXPECT_EQ(transfers(board), 0u);
+    EXPECT_FALSE(clitest::fileExists(dir.file("image.bin")));
 }
 
 // --- list ---------------------------------------------------------------------
@@ -789,6 +814,28 @@ TEST_F(Stm32Cmd, BoardUnpluggedDuringDownloadLeavesNoFile)
     EXPECT_EQ(r.status, 2) << r.out << r.err;
     EXPECT_TRUE(contains(r.out, "Error while reading STM32 flash.\n")) << r.out;
     EXPECT_FALSE(clitest::fileExists(dir.file("image.bin")));
+}
+
+TEST_F(Stm32Cmd, BoardUnpluggedDuringUploadIsAWriteErrorAndStartsNothing)
+{
+    vboard::Board& board = addBoard();
+    board.fillFlashPattern(42);
+    vboard::Fault unplug;
+    unplug.type = vboard::FaultType::Unplug;
+    unplug.on = Request::DataBlock;
+    unplug.skip = 2;
+    board.injectFault(unplug);
+    const std::vector<uint8_t> image = clitest::makeImage(20000, 0x08000101, 43);
+    const RunResult r = run({writeImage("prog.bin", image)});
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "Writing pages.")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Error while flashing STM32.\n")) << r.out;
+    EXPECT_FALSE(contains(r.out, "OK.")) << r.out;
+    EXPECT_FALSE(board.plugged());
+    EXPECT_FALSE(board.hasLeft());
+    // Two blocks went in before the cable was pulled; nothing after.
+    EXPECT_EQ(board.count(Request::DataBlock), 3u);
+    EXPECT_NE(slice(board.flash(), 0, image.size()), image);
 }
 
 TEST_F(Stm32Cmd, QuietFailureKeepsOnlyTheStatus)

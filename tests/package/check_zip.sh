@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# The Windows zip holds the two programs and the README in one top folder,
-# the programs need no DLL that Windows lacks and the zip does not carry, and
-# the unpacked stm32cmd.exe runs (under wine).
-#   check_zip.sh <cross build dir> [GUI program name]
+# The Windows zip holds the two programs, the libusb-1.0.dll they load and
+# the README in one top folder, the programs need no DLL that Windows lacks
+# and the zip does not carry, the DLL is the cross-built libusb (never the
+# wine test bridge), and both unpacked programs start (under wine).
+#   check_zip.sh <cross build dir> [GUI program name [libusb-1.0.dll it must carry]]
 # STM32_ZIP names the zip to check; without it one is built with cpack.
 set -uo pipefail
 build="$(cd "$1" && pwd)"
 gui="${2:-}"
+libusb_dll="${3:-}"
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/checks.sh"
 
@@ -26,9 +28,9 @@ fi
 echo "checking $zip"
 
 top="$(basename "$zip" .zip)"
-expected="$(printf '%s\n' "$top/README.txt" "$top/stm32cmd.exe" ${gui:+"$top/$gui"} | sort)"
+expected="$(printf '%s\n' "$top/README.txt" "$top/stm32cmd.exe" "$top/libusb-1.0.dll" ${gui:+"$top/$gui"} | sort)"
 actual="$(cmake -E tar tf "$zip" | grep -v '/$' | sort)"
-check "zip holds exactly the programs and README in $top/" test "$expected" = "$actual"
+check "zip holds exactly the programs, libusb-1.0.dll and README in $top/" test "$expected" = "$actual"
 [ "$expected" = "$actual" ] || diff <(echo "$expected") <(echo "$actual") | sed 's/^/    /'
 
 (cd "$work" && cmake -E tar xf "$zip")
@@ -60,6 +62,15 @@ if [ -n "$gui" ]; then
   check "$gui is a windowed program" test "$(subsystem "$dir/$gui")" = 00000002
 fi
 
+# The test bridge of scripts/wine-usb.sh is a winelib library for Linux: it
+# must never stand in for the real DLL.
+check "libusb-1.0.dll is a Windows x64 DLL" bash -c "'$objdump' -f '$dir/libusb-1.0.dll' | grep -q 'file format pei-x86-64'"
+check "libusb-1.0.dll is not the wine test bridge" bash -c "! grep -qa 'bridge_control_transfer' '$dir/libusb-1.0.dll'"
+check "no winelib library in the zip" bash -c "! cmake -E tar tf '$zip' | grep -q '\.so\$'"
+if [ -n "$libusb_dll" ]; then
+  check "libusb-1.0.dll is the cross-built libusb" cmp -s "$libusb_dll" "$dir/libusb-1.0.dll"
+fi
+
 # The unpacked program starts: a missing DLL would stop it here.
 export WINEPREFIX="${WINEPREFIX:-$build/wineprefix-package}"
 (cd "$dir" && bash "$here/../../cmake/wine-run.sh" ./stm32cmd.exe -h >/dev/null 2>"$work/usage.txt")
@@ -67,5 +78,15 @@ status=$?
 usage="$(tr -d '\r' < "$work/usage.txt")"
 check "unpacked stm32cmd.exe -h exits with 7" test "$status" -eq 7
 check "unpacked stm32cmd.exe -h prints the usage text" grep -q '^Exit codes:' <<<"$usage"
+
+# The dialog program starts from the zip too and shows its window (the
+# cross build's window helper starts it and waits for the status line).
+show="$build/tests/win/gui_show.exe"
+if [ -n "$gui" ] && [ -f "$show" ]; then
+  (cd "$dir" && bash "$here/../../cmake/wine-run.sh" "$show" start "$dir/$gui" >/dev/null 2>&1)
+  status=$?
+  check "unpacked $gui starts and shows its status line" test "$status" -eq 0
+  bash "$here/../../cmake/wine-run.sh" "$show" exit >/dev/null 2>&1
+fi
 
 finish

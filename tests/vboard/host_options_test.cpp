@@ -89,3 +89,53 @@ TEST(HostOptions, BadValuesAreRefusedWithAReason) {
         EXPECT_FALSE(error.empty()) << args[0];
     }
 }
+
+TEST(HostOptions, PlugEventsBelongToTheirBoardInTimeOrder) {
+    auto options = parse({"--board", "f1", "--unplug-after", "2", "--plug-after", "0.5", "--board", "f4",
+                          "--unplug-after", "1", "--plug-after", "3", "--board", "h7", "--unplugged", "--control",
+                          "ctl", "--", "true"});
+    ASSERT_TRUE(options);
+    ASSERT_EQ(options->boards.size(), 3u);
+    // Arrives at 0.5 s, so it is not there at the start; leaves at 2 s.
+    const auto& arriving = options->boards[0];
+    ASSERT_EQ(arriving.plugEvents.size(), 2u);
+    EXPECT_TRUE(arriving.startsUnplugged);
+    EXPECT_DOUBLE_EQ(arriving.plugEvents[0].seconds, 0.5);
+    EXPECT_TRUE(arriving.plugEvents[0].plug);
+    EXPECT_FALSE(arriving.plugEvents[1].plug);
+    // Leaves at 1 s and comes back at 3 s: there at the start.
+    const auto& leaving = options->boards[1];
+    EXPECT_FALSE(leaving.startsUnplugged);
+    ASSERT_EQ(leaving.plugEvents.size(), 2u);
+    EXPECT_FALSE(leaving.plugEvents[0].plug);
+    EXPECT_DOUBLE_EQ(leaving.plugEvents[1].seconds, 3.0);
+    EXPECT_TRUE(options->boards[2].startsUnplugged);
+    EXPECT_TRUE(options->boards[2].plugEvents.empty());
+    EXPECT_EQ(options->controlFifo, "ctl");
+
+    std::string error;
+    for (const char* bad : {"-1", "x", "", "1e9", "nan"}) {
+        EXPECT_FALSE(parse({"--plug-after", bad, "--", "true"}, &error)) << bad;
+        EXPECT_NE(error.find("seconds"), std::string::npos) << error;
+    }
+}
+
+TEST(HostOptions, ControlLinesNameAnActionAndAGivenBoard) {
+    std::string error;
+    auto plug = parseControlLine("plug 2", 3, error);
+    ASSERT_TRUE(plug);
+    EXPECT_EQ(plug->action, ControlCommand::Action::Plug);
+    EXPECT_EQ(plug->board, 2u);
+    auto replug = parseControlLine("  replug 0 \r", 1, error);
+    ASSERT_TRUE(replug);
+    EXPECT_EQ(replug->action, ControlCommand::Action::Replug);
+    auto unplug = parseControlLine("unplug 1", 2, error);
+    ASSERT_TRUE(unplug);
+    EXPECT_EQ(unplug->action, ControlCommand::Action::Unplug);
+
+    for (const char* bad : {"plug 3", "plug", "plug -1", "plug 0 1", "eject 0", "unplug x"}) {
+        EXPECT_FALSE(parseControlLine(bad, 3, error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+    }
+    EXPECT_FALSE(parseControlLine("plug 0", 0, error));
+}

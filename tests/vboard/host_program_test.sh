@@ -71,5 +71,25 @@ check "dfu-util reports the refused open" grep -qi 'cannot open' denied.txt
 check "a read-protected board refuses the upload" [ $? -ne 0 ]
 check "the JSON counts say the board is protected" grep -q '"readProtected": true' rdp.json
 
+# Boards that arrive and leave while the command runs. The command polls
+# the bus (bounded) instead of sleeping for the times given.
+cat > watch.sh <<'EOF'
+boards() { dfu-util -l 2>/dev/null | grep -c 'alt=0,'; }
+wait_boards() { for _ in $(seq 100); do [ "$(boards)" -eq "$1" ] && return 0; sleep 0.1; done; return 1; }
+EOF
+"$host" --board f1 --plug-after 1 --unplug-after 2.5 -- bash -c '. ./watch.sh
+  wait_boards 1 || exit 1; wait_boards 0 || exit 2'
+check "a board plugged after a time arrives, then leaves at its unplug time" [ $? -eq 0 ]
+
+"$host" --board f1 --board f4 --unplugged --control ctl -- bash -c '. ./watch.sh
+  [ "$(boards)" -eq 1 ] || exit 1
+  echo "plug 1" > ctl; wait_boards 2 || exit 2
+  echo "unplug 0" > ctl; wait_boards 1 || exit 3
+  echo "eject 0" > ctl
+  echo "replug 0" > ctl; wait_boards 2 || exit 4' 2> control.err
+check "the control FIFO plugs, unplugs and replugs given boards" [ $? -eq 0 ]
+check "a wrong control line is reported and the rest carried out" grep -q "unknown control command 'eject 0'" control.err
+check "the control FIFO is made when missing" test -p ctl
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
