@@ -20,8 +20,11 @@ scripts/packages/windows.post # does nothing when the DLL is there
 export PKG_CONFIG_LIBDIR="$libusb_prefix/lib/pkgconfig"
 export PKG_CONFIG_PATH="$PKG_CONFIG_LIBDIR"
 
+# pkg-config's answer is cached: a build folder made against the static
+# libusb of older trees must look again, or the programs link it statically
+# and see no board under the bridge.
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSTM32_HOST_BUILD_DIR="$PWD/build"
+  -DSTM32_HOST_BUILD_DIR="$PWD/build" -U 'LIBUSB_*' -U 'pkgcfg_lib_LIBUSB_*' -U '__pkg_config_checked_LIBUSB'
 cmake --build build-win -j "$(jobs_count)"
 
 # One prefix for every wine run of the stage, with the X11 driver: the

@@ -212,7 +212,7 @@ TEST_F(Stm32Cmd, BoardThatCannotBeOpenedSaysWhatToDo)
               0u)
         << r.err;
     // Each platform names what its users can change.
-    EXPECT_TRUE(contains(r.err, kWindowsProgram ? "Another program may hold the board, or this user may not open it."
+    EXPECT_TRUE(contains(r.err, kWindowsProgram ? "another program may hold it, or this user may not open it."
                                                 : "sudo install -m 644 dist/linux/60-stm32-dfu.rules /etc/udev/rules.d/"))
         << r.err;
     EXPECT_FALSE(clitest::fileExists(dir.file("image.bin")));
@@ -233,7 +233,7 @@ TEST_F(Stm32Cmd, BoardWithoutWinUsbSaysWhichDriverToBind)
     const RunResult upload = run({writeImage("prog.bin", clitest::makeImage(64, 0x08000101, 1))});
     unsetenv("STM32_WINE_USB_OPEN_ERROR");
     EXPECT_EQ(r.status, 8) << r.out << r.err;
-    EXPECT_TRUE(contains(r.err, "Bind WinUSB to \"STM32 BOOTLOADER\" (USB\\VID_0483&PID_DF11), for example with Zadig."))
+    EXPECT_TRUE(contains(r.err, "bind WinUSB to \"STM32 BOOTLOADER\" (USB\\VID_0483&PID_DF11), for example with Zadig."))
         << r.err;
     EXPECT_NE(upload.status, 0) << upload.out << upload.err;
     EXPECT_TRUE(contains(upload.out + upload.err, "WinUSB to \"STM32 BOOTLOADER\"")) << upload.out << upload.err;
