@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "number_entry.h"
@@ -69,19 +70,16 @@ const char* findOption(char letter)
 
 bool takesValue(const char* spec) { return spec[1] == ':'; }
 
-// Seconds of --wait: a decimal number with an optional fraction, above 0,
-// at most a day.
+// Seconds of --wait: digits with an optional fraction ("30", "2.5"), above
+// 0, at most a day. No sign, exponent or other form that strtod would take.
 bool parseSeconds(const char* text, double* seconds)
 {
-    const char* at = text;
-    double value = 0;
-    bool digits = false;
-    for (; *at >= '0' && *at <= '9'; ++at, digits = true) value = value * 10 + (*at - '0');
-    if (*at == '.') {
-        double scale = 0.1;
-        for (++at; *at >= '0' && *at <= '9'; ++at, scale /= 10, digits = true) value += (*at - '0') * scale;
-    }
-    if (!digits || *at != '\0' || value <= 0 || value > 86400) return false;
+    const size_t whole = std::strspn(text, "0123456789");
+    const char* rest = text + whole;
+    const size_t fraction = *rest == '.' ? std::strspn(rest + 1, "0123456789") : 0;
+    if (whole + fraction == 0 || rest[*rest == '.' ? 1 + fraction : 0] != '\0') return false;
+    const double value = std::strtod(text, nullptr);
+    if (value <= 0 || value > 86400) return false;
     *seconds = value;
     return true;
 }
