@@ -1,11 +1,15 @@
 #include "all_boards.h"
 
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 #include "board_choice.h"
+#include "board_worker.h"
 #include "console.h"
 #include "exit_status.h"
+#include "json_output.h"
+#include "line_output.h"
 #include "run_command.h"
 #include "targets.h"
 
@@ -13,44 +17,47 @@ namespace cli {
 
 namespace {
 
-std::string resultLine(const std::string& serial, int status)
+// Boards are told apart by port path while they come and go; without one
+// (a platform that cannot tell) only a board that is alone can be reached.
+int checkPortPaths(const std::vector<BoardEntry>& boards)
 {
-    std::string line = "Board " + serial + ": ";
-    if (status == 0) return line + "OK\n";
-    const std::string words = exitStatusWords(status);
-    return line + "failed, exit status " + std::to_string(status) + (words.empty() ? "" : " (" + words + ")") + "\n";
-}
-
-// Serial numbers name the boards of --all: each leaves the bus after its
-// upload, so list positions move.
-int collectSerials(const std::vector<BoardEntry>& boards, std::vector<std::string>* serials)
-{
+    if (boards.size() < 2) return 0;
     for (const BoardEntry& board : boards) {
-        const std::string serial = board.detailsRead ? board.details.serial : "";
-        bool repeated = false;
-        for (const std::string& seen : *serials) repeated = repeated || seen == serial;
-        if (serial.empty() || repeated) {
-            std::fprintf(stderr, "--all needs a distinct serial number on every board; %s\n",
-                         serial.empty() ? ("board -i " + std::to_string(board.choice) + " has none").c_str()
-                                        : ("\"" + serial + "\" appears twice").c_str());
+        if (board.path.empty()) {
+            std::fprintf(stderr, "--all: the USB port path of board -i %d is unknown, so boards cannot be told apart\n",
+                         static_cast<int>(board.choice));
             return kExitParameterError;
         }
-        serials->push_back(serial);
     }
     return 0;
 }
 
-// One upload to the board with this serial number, wherever it is listed now.
-int uploadToSerial(Stm32Context* context, const CliOptions& options, const std::string& programName,
-                   const std::string& serial)
+// Nothing reaches any board when the image does not suit one of them.
+int checkImage(Stm32Context* context, const CliOptions& options, const std::vector<BoardEntry>& boards)
 {
-    const std::vector<BoardEntry> boards = listBoards(context, true);
-    const int found = findBySerial(boards, serial);
-    if (found < 0) return kExitNoDevice;
-    Target target;
-    target.board = boards[static_cast<size_t>(found)];
-    if (const int status = readFlashLayout(context, &target); status != 0) return status;
-    return runCommand(context, options, programName, target);
+    ImageCheck check(options);
+    for (const BoardEntry& board : boards) {
+        FlashInfo flash{};
+        // A layout that does not read fails that board alone, in its turn.
+        if (stm32GetFlashInfo(context, board.listId, &flash) == 0) continue;
+        if (const int status = check.check(flash); status != 0) return status;
+    }
+    return 0;
+}
+
+std::vector<BoardResult> runOnEveryBoard(const CliOptions& options, const std::string& programName,
+                                         const std::vector<BoardEntry>& boards)
+{
+    std::vector<BoardResult> results(boards.size());
+    std::vector<std::thread> workers;
+    for (size_t i = 0; i < boards.size(); ++i) {
+        workers.emplace_back([&, i] {
+            results[i] = runOnBoard(options, programName, boards[i]);
+            reportResult(options, results[i]);
+        });
+    }
+    for (std::thread& worker : workers) worker.join();
+    return results;
 }
 
 } // namespace
@@ -63,19 +70,41 @@ int listDetails(Stm32Context* context, const CliOptions& options)
     return kExitSuccess;
 }
 
+int listJson(Stm32Context* context, const CliOptions& /*options*/)
+{
+    std::vector<BoardEntry> boards = listBoards(context, true);
+    std::vector<ListedBoard> listed;
+    for (const BoardEntry& board : boards) {
+        ListedBoard entry;
+        entry.board = board;
+        entry.flashRead = stm32GetFlashInfo(context, board.listId, &entry.flash) != 0 && entry.flash.flashSize > 0;
+        listed.push_back(entry);
+    }
+    writeJsonLine(boardListDocument(listed));
+    if (boards.empty()) {
+        std::fputs("no device connected\n", stderr);
+        return kExitSystemError;
+    }
+    return kExitSuccess;
+}
+
 int uploadToAll(Stm32Context* context, const CliOptions& options, const std::string& programName)
 {
     std::vector<BoardEntry> boards;
     if (const int status = listConnectedBoards(context, true, &boards); status != 0) return status;
     if (lacksImageOperand(options)) return showUsage(programName, std::string());
-    std::vector<std::string> serials;
-    if (const int status = collectSerials(boards, &serials); status != 0) return status;
+    if (const int status = checkPortPaths(boards); status != 0) return status;
+    if (const int status = checkImage(context, options, boards); status != 0) return status;
+
+    const std::vector<BoardResult> results = runOnEveryBoard(options, programName, boards);
     int firstFailure = kExitSuccess;
-    for (const std::string& serial : serials) {
-        const int status = uploadToSerial(context, options, programName, serial);
-        say(options, resultLine(serial, status));
-        if (firstFailure == kExitSuccess) firstFailure = status;
+    int failed = 0;
+    for (const BoardResult& result : results) {
+        if (result.status == kExitSuccess) continue;
+        ++failed;
+        if (firstFailure == kExitSuccess) firstFailure = result.status;
     }
+    say(options, summaryLine(static_cast<int>(results.size()) - failed, failed) + "\n");
     return firstFailure;
 }
 

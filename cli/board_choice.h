@@ -20,7 +20,9 @@ struct Target {
 // returns 0, or status 8 after "no device connected".
 int listConnectedBoards(Stm32Context* context, bool withDetails, std::vector<BoardEntry>* boards);
 
-// Picks the board of -S or -i; returns 0, or the exit status after its message.
+// Picks the board of -S, -p or -i and pins the context to its port path;
+// returns 0, or the exit status after its message (a serial that several
+// boards share is refused: status 7).
 int chooseBoard(Stm32Context* context, const CliOptions& options, BoardEntry* chosen);
 
 // The flash layout of the board; returns 0, or status 8 after saying why it cannot be read.

@@ -8,16 +8,25 @@
 
 namespace cli {
 
+namespace {
+bool g_humanLogToStandardError = false;
+} // namespace
+
+std::FILE* humanLog() { return g_humanLogToStandardError ? stderr : stdout; }
+
+void sendHumanLogToStandardError(bool toStandardError) { g_humanLogToStandardError = toStandardError; }
+
 int consoleLog(void* /*userData*/, const char* text, uint32_t length, int continuation)
 {
+    std::FILE* out = humanLog();
     if (continuation != 0) {
-        std::fwrite(text, 1, length, stdout);
+        std::fwrite(text, 1, length, out);
     } else {
-        if (length > 0) std::fwrite(text, 1, length, stdout);
-        std::fputc('\n', stdout);
+        if (length > 0) std::fwrite(text, 1, length, out);
+        std::fputc('\n', out);
     }
     // Progress dots must show while they come, also through a pipe.
-    std::fflush(stdout);
+    std::fflush(out);
     return 0;
 }
 
@@ -30,8 +39,8 @@ void traceToStandardError(void* /*userData*/, const char* line)
 void say(const CliOptions& options, const std::string& text)
 {
     if (options.quiet) return;
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
+    std::fputs(text.c_str(), humanLog());
+    std::fflush(humanLog());
 }
 
 void printSystemError(const std::string& subject)

@@ -4,11 +4,19 @@
 #define STM32_CLI_CONSOLE_H
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "options.h"
 
 namespace cli {
+
+// Where the human log goes (the library's lines, the program's own report
+// lines): standard output, or standard error when standard output carries
+// --json. Decided once, before the first line; everything that writes the
+// human log asks here.
+std::FILE* humanLog();
+void sendHumanLogToStandardError(bool toStandardError);
 
 // The library's log callback: progress pieces without a line break, shown at once.
 int consoleLog(void* userData, const char* text, uint32_t length, int continuation);

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "number_entry.h"
@@ -17,12 +18,15 @@ enum : char {
     kOptUnprotect,
     kOptForce,
     kOptHelp,
+    kOptJson,
+    kOptWatch,
 };
 
 struct LongOption {
     const char* name;
     char code;
     bool takesValue;
+    bool optionalValue = false; // only as --name=value
 };
 
 // Long names as dfu-util users know them (--list, --verbose, --serial,
@@ -38,6 +42,10 @@ constexpr LongOption kLongOptions[] = {
     {"trace", kOptTrace, false},
     {"unprotect", kOptUnprotect, false},
     {"force", kOptForce, false},
+    {"path", 'p', true},
+    {"json", kOptJson, false},
+    {"wait", 'w', false, true},
+    {"watch", kOptWatch, false},
 };
 
 std::string optionMessage(const char* words, char letter)
@@ -61,6 +69,20 @@ const char* findOption(char letter)
 }
 
 bool takesValue(const char* spec) { return spec[1] == ':'; }
+
+// Seconds of --wait: digits with an optional fraction ("30", "2.5"), above
+// 0, at most a day. No sign, exponent or other form that strtod would take.
+bool parseSeconds(const char* text, double* seconds)
+{
+    const size_t whole = std::strspn(text, "0123456789");
+    const char* rest = text + whole;
+    const size_t fraction = *rest == '.' ? std::strspn(rest + 1, "0123456789") : 0;
+    if (whole + fraction == 0 || rest[*rest == '.' ? 1 + fraction : 0] != '\0') return false;
+    const double value = std::strtod(text, nullptr);
+    if (value <= 0 || value > 86400) return false;
+    *seconds = value;
+    return true;
+}
 
 ParseResult numberError(Stm32NumberStatus result, char letter, const char* value, std::string* errorText)
 {
@@ -94,6 +116,23 @@ ParseResult applyOption(char code, const char* value, CliOptions* options, std::
     case kOptTrace: options->trace = true; break;
     case kOptUnprotect: options->unprotect = true; break;
     case kOptForce: options->force = true; break;
+    case kOptJson: options->json = true; break;
+    case kOptWatch: options->watch = true; break;
+    case 'p':
+        if (*value == '\0') {
+            *errorText = "-p: the port path is empty\n";
+            return ParseResult::Error;
+        }
+        options->portPath = value;
+        options->portPathGiven = true;
+        break;
+    case 'w':
+        options->waitSeconds = kDefaultWaitSeconds;
+        if (value != nullptr && !parseSeconds(value, &options->waitSeconds)) {
+            *errorText = std::string("--wait: not a number of seconds above 0 (at most 86400): \"") + value + "\"\n";
+            return ParseResult::Error;
+        }
+        break;
     case 'f':
         options->downloadFile = value;
         options->downloadFileGiven = true;
@@ -160,6 +199,10 @@ ParseResult parseLongOption(int argc, const char* const* argv, int* index, CliOp
     }
     const std::string fullName = option->name;
     if (option->code == kOptHelp && equals == std::string::npos) return ParseResult::Help;
+    if (option->optionalValue) {
+        return applyOption(option->code, equals != std::string::npos ? argv[*index] + equals + 1 : nullptr, options,
+                           errorText);
+    }
     if (!option->takesValue) {
         if (equals != std::string::npos) {
             *errorText = "option '--" + fullName + "' doesn't allow an argument\n";
@@ -270,6 +313,23 @@ bool checkUnprotect(const CliOptions& options, std::string* errorText)
     return true;
 }
 
+// -p, --json, --wait and --watch.
+bool checkProductionLine(const CliOptions& options, std::string* errorText)
+{
+    if (options.portPathGiven && (options.serialGiven || options.targetChoiceGiven)) {
+        return fail(errorText, "-p chooses the board by its USB port path: leave out -S and -i\n");
+    }
+    if (options.allBoards && options.portPathGiven) return fail(errorText, "--all uploads to every board: leave out -p\n");
+    if (options.watch && !options.allBoards) {
+        return fail(errorText, "--watch goes with --all: stm32cmd --all --watch FILE programs every board that arrives\n");
+    }
+    if (options.watch && options.waitSeconds > 0) {
+        return fail(errorText, "--watch waits for boards itself: leave out --wait\n");
+    }
+    if (options.json && options.unprotect) return fail(errorText, "--json reports -l, -u, -d and -e only\n");
+    return true;
+}
+
 // The usage text's exit-code lines, by status.
 constexpr const char* kExitCodeLines[] = {
     " 0: Success\n",
@@ -336,7 +396,7 @@ bool checkCombinations(const CliOptions& options, std::string* errorText)
         if (options.noStart) return fail(errorText, commandOnlyMessage("--no-start", "an upload"));
     }
     if (options.verbose && options.command != STM32_CMD_LIST) return fail(errorText, commandOnlyMessage("-v", "-l"));
-    return true;
+    return checkProductionLine(options, errorText);
 }
 
 std::string usageText(const std::string& programName)
@@ -359,10 +419,14 @@ std::string usageText(const std::string& programName)
     text += "-S serial number of the target (instead of -i)\n";
     text += "-v with -l: index, ID, serial, product, bcdDevice, flash layout and transfer size\n";
     text += "-k, --skip-unchanged leave pages alone that already hold the image\n";
-    text += "--all upload the image to every connected target, one after the other\n";
+    text += "--all upload the image to every connected target, all at once\n";
     text += "--no-start program and verify, then stay in DFU mode\n";
     text += "--trace every DFU request and reply on standard error (also STM32_DEBUG=1)\n";
     text += "--unprotect --force remove read protection: the target erases all its flash\n";
+    text += "-p, --path PATH the target at this USB port path (as lsusb -t and dfu-util -p write it, 1-2.3)\n";
+    text += "--all --watch program every target that arrives, once each, until Ctrl-C\n";
+    text += "--json -l: the targets as JSON; -u, -d, -e: one JSON object per target (log on standard error)\n";
+    text += "-w, --wait[=SECONDS] wait up to SECONDS (default 10) for the target to appear\n";
     text += "--help this text on standard output\n";
     text += "Example:\n";
     text += "To flash the device with the file \"myprog.bin\":\n";

@@ -10,8 +10,11 @@
 
 namespace cli {
 
-// The classic letters first; S, v and k were added beside them.
-constexpr const char* kOptionString = "ludeo:s:i:f:qh?S:vk";
+// The classic letters first; S, v and k were added beside them, then p and w.
+constexpr const char* kOptionString = "ludeo:s:i:f:qh?S:vkp:w";
+
+// --wait without a number, and -w: seconds.
+constexpr double kDefaultWaitSeconds = 10;
 
 // Size value meaning "the whole flash".
 constexpr int32_t kWholeFlash = -1;
@@ -35,6 +38,12 @@ struct CliOptions {
     bool trace = false;         // --trace
     bool unprotect = false;     // --unprotect
     bool force = false;         // --force
+    // Boards of a production line.
+    std::string portPath; // -p, --path: the board at this USB port path
+    bool portPathGiven = false;
+    bool json = false;        // --json: results for scripts on standard output
+    double waitSeconds = 0;   // -w, --wait[=SECONDS]: wait for the board first; 0: no wait
+    bool watch = false;       // --watch (with --all): program every board that arrives
     std::vector<std::string> operands;
 };
 

@@ -1,7 +1,7 @@
 // stm32cmd: one command of the core library on one board (or an upload to
 // every board), with an exit status for scripts. Library log lines go to
-// standard output; the program's own errors and the usage text go to
-// standard error.
+// standard output (standard error with --json, whose objects take standard
+// output); the program's own errors and the usage text go to standard error.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,10 +16,13 @@
 
 #include "all_boards.h"
 #include "board_choice.h"
+#include "board_wait.h"
+#include "board_worker.h"
 #include "console.h"
 #include "exit_status.h"
 #include "options.h"
 #include "run_command.h"
+#include "station.h"
 #include "stm32.h"
 
 namespace {
@@ -64,9 +67,10 @@ int runOnChosenBoard(Stm32Context* context, const cli::CliOptions& options, cons
     if (const int status = cli::chooseBoard(context, options, &target.board); status != 0) return status;
     // A read-protected board still names its layout, but removing the protection needs none of it.
     if (options.unprotect) return cli::exitStatusFor(stm32Unprotect(context, target.board.listId));
-    if (const int status = cli::readFlashLayout(context, &target); status != 0) return status;
+    const cli::ChosenBoardReport report(context, options, target.board);
+    if (const int status = cli::readFlashLayout(context, &target); status != 0) return report.finish(status);
     if (cli::lacksImageOperand(options)) return cli::showUsage(programName, std::string());
-    return cli::runCommand(context, options, programName, target);
+    return report.finish(cli::runCommand(context, options, programName, target));
 }
 
 int run(int argc, const char* const* argv)
@@ -81,6 +85,14 @@ int run(int argc, const char* const* argv)
     // Registered before the first call so that every line of the library shows.
     if (!options.quiet) stm32RegisterLogCallback(context.get(), nullptr, cli::consoleLog);
     if (options.trace) stm32SetTraceCallback(cli::traceToStandardError, nullptr);
+
+    // Boards of a production line: the log beside JSON, waiting, the list as JSON, station mode.
+    cli::sendHumanLogToStandardError(options.json);
+    if (options.waitSeconds > 0) {
+        if (const int waited = cli::waitForBoard(context.get(), options); waited != 0) return waited;
+    }
+    if (options.command == STM32_CMD_LIST && options.json) return cli::listJson(context.get(), options);
+    if (options.allBoards && options.watch) return cli::watchAndProgram(context.get(), options, programName);
 
     if (options.command == STM32_CMD_LIST && options.verbose) return cli::listDetails(context.get(), options);
     if (options.allBoards) return cli::uploadToAll(context.get(), options, programName);

@@ -15,6 +15,7 @@ std::string quoted(const char* text) { return std::string("\"") + text + "\""; }
 std::string boardName(const BoardEntry& board)
 {
     std::string name = "the board -i " + std::to_string(board.choice) + " (ID:" + std::to_string(board.listId);
+    if (!board.path.empty()) name += ", path " + board.path;
     if (board.detailsRead && board.details.serial[0] != '\0') name += ", serial " + std::string(board.details.serial);
     return name + ")";
 }
@@ -30,6 +31,8 @@ std::vector<BoardEntry> listBoards(Stm32Context* context, bool withDetails)
         BoardEntry board;
         board.choice = i;
         board.listId = targets.list.indices[i];
+        char path[sizeof(Stm32DeviceDetails::portPath)] = {};
+        if (stm32GetPortPath(context, board.listId, path, sizeof path) > 0) board.path = path;
         if (withDetails) board.detailsRead = stm32GetDeviceDetails(context, board.listId, &board.details) != 0;
         boards.push_back(board);
     }
@@ -44,9 +47,34 @@ int findBySerial(const std::vector<BoardEntry>& boards, const std::string& seria
     return -1;
 }
 
+std::vector<size_t> allWithSerial(const std::vector<BoardEntry>& boards, const std::string& serial)
+{
+    std::vector<size_t> found;
+    for (size_t i = 0; i < boards.size(); ++i) {
+        if (boards[i].detailsRead && serial == boards[i].details.serial) found.push_back(i);
+    }
+    return found;
+}
+
+int findByPath(const std::vector<BoardEntry>& boards, const std::string& path)
+{
+    for (size_t i = 0; i < boards.size(); ++i) {
+        if (!boards[i].path.empty() && boards[i].path == path) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::string boardLabel(const BoardEntry& board)
+{
+    if (!board.path.empty()) return board.path;
+    if (board.detailsRead && board.details.serial[0] != '\0') return board.details.serial;
+    return "ID:" + std::to_string(board.listId);
+}
+
 std::string detailsLine(const BoardEntry& board)
 {
     std::string line = "-i " + std::to_string(board.choice) + "  ID:" + std::to_string(board.listId);
+    if (!board.path.empty()) line += "  path " + board.path;
     if (!board.detailsRead) return line + "  (gone before its details were read)";
     const Stm32DeviceDetails& details = board.details;
     char bcd[16];

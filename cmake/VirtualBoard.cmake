@@ -18,6 +18,14 @@ function(vboard_add_test name)
       set(preload "${asan_runtime}:${preload}")
     endif()
   endif()
+  if(STM32_SANITIZE_THREAD)
+    execute_process(
+      COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libtsan.so
+      OUTPUT_VARIABLE tsan_runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(tsan_runtime AND EXISTS "${tsan_runtime}")
+      set(preload "${tsan_runtime}:${preload}")
+    endif()
+  endif()
   add_test(NAME ${name} COMMAND ${target} ${args})
   set_tests_properties(${name} PROPERTIES
     TIMEOUT 120

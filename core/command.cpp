@@ -43,6 +43,7 @@ int32_t runCommand(Stm32Context* context, int32_t targetIndex, uint32_t flashSta
 extern "C" int32_t stm32Command(Stm32Context* context, int32_t targetIndex, uint32_t flashStart, uint32_t offset,
                                 int32_t size, uint32_t command) {
     if (context == nullptr) return STM32_RESULT_NO_TARGET;
+    context->report = Stm32CommandReport{};
     try {
         return runCommand(context, targetIndex, flashStart, offset, size, command);
     } catch (const std::bad_alloc&) {

@@ -38,6 +38,23 @@ extern "C" void stm32SetImageRanges(Stm32Context* context, const Stm32ByteRange*
     context->imageRangeCount = count > 0 && ranges != nullptr ? count : 0;
 }
 
+extern "C" int32_t stm32SetTargetPath(Stm32Context* context, const char* path) {
+    if (context == nullptr) return 0;
+    const size_t length = path != nullptr ? std::strlen(path) : 0;
+    if (length >= sizeof context->targetPath) {
+        context->targetPath[0] = '\0';
+        return 0;
+    }
+    if (length > 0) std::memcpy(context->targetPath, path, length);
+    context->targetPath[length] = '\0';
+    return 1;
+}
+
+extern "C" void stm32GetCommandReport(const Stm32Context* context, Stm32CommandReport* report) {
+    if (report == nullptr) return;
+    *report = context != nullptr ? context->report : Stm32CommandReport{};
+}
+
 extern "C" void stm32RegisterLogCallback(Stm32Context* context, void* userData, Stm32LogCallback callback) {
     if (context == nullptr) return;
     context->callbackUserData = userData;

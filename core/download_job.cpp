@@ -29,7 +29,9 @@ int32_t downloadSteps(TargetSession& target, uint64_t offset, int32_t size) {
     uint64_t length = size == 0 ? rest : std::min<uint64_t>(static_cast<uint64_t>(size), rest);
     if (!target.open()) return STM32_RESULT_OPEN_ERROR;
     logLine(ctx, "Reading flash.");
-    return target.readToBufferStart(offset, length) == 0 ? STM32_RESULT_OK : target.failed(STM32_RESULT_READ_ERROR);
+    if (target.readToBufferStart(offset, length) != 0) return target.failed(STM32_RESULT_READ_ERROR);
+    ctx->report.bytes = static_cast<uint32_t>(length);
+    return STM32_RESULT_OK;
 }
 
 } // namespace

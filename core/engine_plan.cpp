@@ -1,5 +1,6 @@
 // Page and block arithmetic of the command engine: no USB here.
 #include <algorithm>
+#include <set>
 
 #include "engine_plan.h"
 
@@ -71,6 +72,20 @@ bool PageMap::pageInsideFlash(uint64_t offset) const {
     // Past the end of a known layout there is no flash, whatever was lent.
     if (!layoutPageAt(static_cast<uint64_t>(flashStart_) + offset, &page)) return segments_.empty() && offset < usable_;
     return !page.beforeFlash && page.end <= usable_;
+}
+
+uint32_t pagesWritten(const PageMap& map, const RangeList& runs, const uint8_t* bytes, uint64_t bytesBegin) {
+    std::set<uint64_t> pages;
+    const uint64_t block = map.blockSize();
+    for (const Range& run : runs) {
+        for (uint64_t at = run.begin; at < run.end; at += block) {
+            const uint8_t* first = bytes + (at - bytesBegin);
+            const uint64_t length = std::min(block, run.end - at);
+            if (std::all_of(first, first + length, [](uint8_t b) { return b == 0xFF; })) continue;
+            pages.insert(map.pageAt(at).begin);
+        }
+    }
+    return static_cast<uint32_t>(pages.size());
 }
 
 ReadPlan planRead(uint64_t offset, uint64_t length, uint32_t blockSize, uint64_t usableBytes) {

@@ -58,6 +58,11 @@ private:
     std::vector<FlashSegment> segments_;
 };
 
+// Number of distinct pages holding a block of the runs that is not all 0xFF
+// (all-0xFF blocks are never sent): the pages a write changes. bytes[0] is
+// the byte at flash offset bytesBegin; the runs lie in what bytes holds.
+uint32_t pagesWritten(const PageMap& map, const RangeList& runs, const uint8_t* bytes, uint64_t bytesBegin);
+
 // Reads needed so that `length` bytes at `offset` land at the start of a
 // buffer without any block passing the end of the usable flash.
 struct ReadPlan {

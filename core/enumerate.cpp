@@ -81,14 +81,16 @@ extern "C" int32_t stm32GetPortPath(Stm32Context* /*context*/, int32_t targetInd
     return static_cast<int32_t>(std::strlen(path));
 }
 
-extern "C" int32_t stm32GetDeviceDetails(Stm32Context* /*context*/, int32_t targetIndex, Stm32DeviceDetails* details) {
-    if (details == nullptr || targetIndex < 0) return 0;
+extern "C" int32_t stm32GetDeviceDetails(Stm32Context* context, int32_t targetIndex, Stm32DeviceDetails* details) {
+    const char* pinned = stm32::pinnedPath(context);
+    if (details == nullptr || (targetIndex < 0 && pinned == nullptr)) return 0;
     *details = Stm32DeviceDetails{};
     stm32::UsbContext usb;
     if (usb.init() != 0) return 0;
     stm32::DeviceList list;
-    if (list.take(usb.get()) <= 0 || static_cast<size_t>(targetIndex) >= list.size()) return 0;
-    libusb_device* device = list.at(static_cast<size_t>(targetIndex));
+    if (list.take(usb.get()) <= 0) return 0;
+    libusb_device* device = stm32::deviceFor(list, targetIndex, pinned);
+    if (device == nullptr) return 0;
     libusb_device_descriptor descriptor{};
     if (libusb_get_device_descriptor(device, &descriptor) != 0 || !stm32::isTargetDescriptor(descriptor)) return 0;
 

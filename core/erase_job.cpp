@@ -30,12 +30,17 @@ int32_t eraseRange(TargetSession& target, Range range) {
     std::fill(keep.begin() + static_cast<std::ptrdiff_t>(range.begin - run.begin),
               keep.begin() + static_cast<std::ptrdiff_t>(range.end - run.begin), 0xFF);
     // The kept bytes are all in hand from here on.
-    if (target.erasePages(map.pageAddresses(run)) != 0) return STM32_RESULT_ERASE_ERROR;
+    const std::vector<uint32_t> pages = map.pageAddresses(run);
+    if (target.erasePages(pages) != 0) return STM32_RESULT_ERASE_ERROR;
+    Stm32CommandReport& report = target.context()->report;
+    report.pagesErased = static_cast<int32_t>(pages.size());
     // All-0xFF blocks cost no transfer, so the whole run is handed over.
     const bool keepsBytes = head.length() != 0 || tail.length() != 0;
     if (keepsBytes && target.writeRun(run, keep.data(), TargetSession::Dots::Hidden) != 0) {
         return STM32_RESULT_WRITE_ERROR;
     }
+    report.pagesWritten = static_cast<int32_t>(pagesWritten(map, {run}, keep.data(), run.begin));
+    report.bytes = static_cast<uint32_t>(range.length());
     return STM32_RESULT_OK;
 }
 
@@ -59,7 +64,14 @@ int32_t eraseSteps(TargetSession& target, uint64_t offset, int32_t size) {
     target.beginProgress("Erasing pages.");
     int32_t result = STM32_RESULT_OK;
     if (wholeFlash) {
-        if (target.massErase() != 0) result = STM32_RESULT_ERASE_ERROR;
+        if (target.massErase() != 0) {
+            result = STM32_RESULT_ERASE_ERROR;
+        } else {
+            const PageMap map = target.pageMap();
+            ctx->report.massErase = 1;
+            ctx->report.pagesErased = static_cast<int32_t>(map.pageAddresses({0, map.usableBytes()}).size());
+            ctx->report.bytes = static_cast<uint32_t>(map.usableBytes());
+        }
     } else {
         result = eraseRange(target, range);
     }

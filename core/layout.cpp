@@ -208,14 +208,15 @@ int dfuGetInfoForName(const char* prefix, libusb_device* device, const libusb_de
     return stm32::findAltSettingName(prefix, device, descriptor, name, nullptr);
 }
 
-extern "C" int32_t stm32GetFlashInfo(Stm32Context* /*context*/, int32_t targetIndex, FlashInfo* info) {
-    if (targetIndex < 0) return 0;
+extern "C" int32_t stm32GetFlashInfo(Stm32Context* context, int32_t targetIndex, FlashInfo* info) {
+    const char* pinned = stm32::pinnedPath(context);
+    if (targetIndex < 0 && pinned == nullptr) return 0;
     stm32::UsbContext usb;
     if (usb.init() != 0) return 0;
     stm32::DeviceList list;
     if (list.take(usb.get()) <= 0) return 0;
-    if (static_cast<size_t>(targetIndex) >= list.size()) return 0;
-    libusb_device* device = list.at(static_cast<size_t>(targetIndex));
+    libusb_device* device = stm32::deviceFor(list, targetIndex, pinned);
+    if (device == nullptr) return 0;
     libusb_device_descriptor descriptor{};
     if (libusb_get_device_descriptor(device, &descriptor) != 0 || !stm32::isTargetDescriptor(descriptor)) return 0;
 

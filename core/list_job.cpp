@@ -18,7 +18,8 @@ int32_t runList(Stm32Context* context) {
     for (int32_t index : indices) {
         FlashInfo info{};
         // A layout that does not read (size still 0) is skipped like a missing one.
-        if (stm32GetFlashInfo(context, index, &info) == 0 || info.flashSize <= 0) continue;
+        // No context: every board by its list position, whatever board the context is pinned to.
+        if (stm32GetFlashInfo(nullptr, index, &info) == 0 || info.flashSize <= 0) continue;
         logLine(context, "STM32 (ID:%d) Flash: %d%cB Flash Start: %08X", index,
                 info.flashSize / stm32UnitMultiplier(info.unit), info.unit, info.startAddress);
     }

@@ -12,7 +12,7 @@ Session::Session(libusb_device_handle* handle) : handle_(handle), started_(std::
 void Session::trace(const char* kind, const char* format, ...) const {
     va_list args;
     va_start(args, format);
-    traceLine(started_, kind, format, args);
+    traceLine(started_, board_.c_str(), kind, format, args);
     va_end(args);
 }
 

@@ -29,6 +29,9 @@ public:
     libusb_device_handle* handle() const { return handle_; }
     void attach(libusb_device_handle* handle) { handle_ = handle; }
 
+    // The board's port path, which every trace line names from now on.
+    void nameBoard(const std::string& portPath) { board_ = portPath; }
+
     // One trace line, its time counted from the session's start.
     void trace(const char* kind, const char* format, ...) const
 #if defined(__GNUC__) || defined(__clang__)
@@ -60,6 +63,7 @@ public:
 private:
     libusb_device_handle* handle_;
     std::chrono::steady_clock::time_point started_;
+    std::string board_;
     RomKnowledge rom_;
     FailureCause failure_;
     std::vector<std::string> notes_;

@@ -68,6 +68,19 @@ typedef struct Stm32ByteRange {
  */
 typedef int (*Stm32LogCallback)(void *userData, const char *text, uint32_t length, int continuation);
 
+/*
+ * What the last stm32Command of a context did (stm32GetCommandReport), for
+ * reports that scripts read. Pages are the physical pages or sectors of the
+ * board's layout; a mass erase counts every page of the layout as erased.
+ */
+typedef struct Stm32CommandReport {
+    uint32_t bytes;        /* upload: image bytes programmed and verified; download: bytes read; erase: bytes erased */
+    int32_t pagesErased;
+    int32_t pagesWritten;  /* pages that received at least one written block */
+    int32_t pagesSkipped;  /* upload: pages left alone because they already held the image */
+    int32_t massErase;     /* 1 when the command erased with one mass erase */
+} Stm32CommandReport;
+
 /* The library's context record. It never owns the two buffers. */
 typedef struct Stm32Context {
     uint8_t *flashBuffer;
@@ -81,6 +94,8 @@ typedef struct Stm32Context {
     uint32_t uploadFlags;               /* STM32_UPLOAD_ flags */
     const Stm32ByteRange *imageRanges;  /* bytes of the image the file defines; null: all of imageLength */
     int32_t imageRangeCount;
+    char targetPath[32];                /* stm32SetTargetPath: the board's USB port path, or empty */
+    Stm32CommandReport report;          /* filled by every stm32Command */
 } Stm32Context;
 
 /*
@@ -156,6 +171,42 @@ int32_t stm32Unprotect(Stm32Context *context, int32_t targetIndex);
  * no device there or its ports are unknown.
  */
 int32_t stm32GetPortPath(Stm32Context *context, int32_t targetIndex, char *path, int32_t capacity);
+
+/*
+ * Several boards at once. A program may run commands on several boards at
+ * the same time, one thread per board, each with its own context:
+ * - Each call that talks to a board (stm32Command, stm32Unprotect,
+ *   stm32GetFlashInfo, stm32GetDeviceDetails, stm32GetPortPath and the
+ *   enumeration) starts its own libusb context, device list and open handle
+ *   and closes them before it returns; calls on different contexts may run
+ *   concurrently on any threads.
+ * - A context belongs to one thread at a time: its buffers, log line, upload
+ *   flags, target path and report are not guarded. Its log callback runs on
+ *   the thread that called into the library with it.
+ * - The trace callback is process-wide: it is called from every thread that
+ *   runs a command, one line at a time (under a lock), and each line names
+ *   the board by its port path.
+ * - Two commands on the same board at the same time are not supported (a
+ *   second open or claim of a board normally fails: STM32_RESULT_OPEN_ERROR).
+ * - Target indices are positions in a device list that moves when any board
+ *   arrives or leaves (a board leaves after a successful upload). A command
+ *   that must reach one board while others come and go names it by its port
+ *   path with stm32SetTargetPath.
+ */
+
+/*
+ * Pins the context's target to the board at this USB port path ("1-2.3", as
+ * stm32GetPortPath and Stm32DeviceDetails.portPath give it). While a path is
+ * pinned, stm32Command (but for the list command), stm32Unprotect,
+ * stm32GetFlashInfo and stm32GetDeviceDetails find their board by the path in
+ * their own device list and ignore targetIndex; no target at the path is "no
+ * target". Null or "" unpins. Returns 1, or 0 when the path does not fit
+ * (longer than 31 characters; the pin is then cleared).
+ */
+int32_t stm32SetTargetPath(Stm32Context *context, const char *path);
+
+/* What the last stm32Command of the context did; zeros before the first. */
+void stm32GetCommandReport(const Stm32Context *context, Stm32CommandReport *report);
 
 /* Enumeration: target indices are positions in the libusb device list. */
 int32_t stm32GetDeviceCount(void);

@@ -1,6 +1,7 @@
 // Target selection, DFU descriptors and opening.
 #include "target_device.h"
 
+#include "port_path.h"
 #include "stm32.h"
 
 namespace {
@@ -47,8 +48,33 @@ void walkDfuAltSettings(libusb_device* device, const libusb_device_descriptor& d
     }
 }
 
-bool selectTargetDevice(const DeviceList& list, int32_t targetIndex, libusb_device** device,
+const char* pinnedPath(const Stm32Context* context) {
+    return context != nullptr && context->targetPath[0] != '\0' ? context->targetPath : nullptr;
+}
+
+libusb_device* deviceFor(const DeviceList& list, int32_t targetIndex, const char* pinnedPath) {
+    if (pinnedPath != nullptr) {
+        for (size_t position = 0; position < list.size(); ++position) {
+            if (portPathOf(list.at(position)) == pinnedPath) return list.at(position);
+        }
+        return nullptr;
+    }
+    if (targetIndex < 0 || static_cast<size_t>(targetIndex) >= list.size()) return nullptr;
+    return list.at(static_cast<size_t>(targetIndex));
+}
+
+bool selectTargetDevice(const DeviceList& list, int32_t targetIndex, const char* pinnedPath, libusb_device** device,
                         libusb_device_descriptor* descriptor) {
+    if (pinnedPath != nullptr) {
+        libusb_device* found = deviceFor(list, targetIndex, pinnedPath);
+        libusb_device_descriptor candidate{};
+        if (found == nullptr || libusb_get_device_descriptor(found, &candidate) != 0 || !isTargetDescriptor(candidate)) {
+            return false;
+        }
+        *device = found;
+        *descriptor = candidate;
+        return true;
+    }
     for (size_t position = 0; position < list.size(); ++position) {
         if (targetIndex != -1 && position != static_cast<size_t>(targetIndex)) continue;
         libusb_device_descriptor candidate{};

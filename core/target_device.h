@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "stm32.h"
 #include "usb_holders.h"
 
 struct DfuFunctionalInfo {
@@ -31,9 +32,17 @@ using AltVisitor = std::function<AltWalk(uint8_t configIndex, const libusb_inter
 // every readable configuration, in descriptor order.
 void walkDfuAltSettings(libusb_device* device, const libusb_device_descriptor& descriptor, const AltVisitor& visit);
 
-// Finds the target of a command in a device list: the first 0483:df11 for
-// index -1, else the device at that list position if it is one.
-bool selectTargetDevice(const DeviceList& list, int32_t targetIndex, libusb_device** device,
+// The port path a context is pinned to (stm32SetTargetPath), or null.
+const char* pinnedPath(const Stm32Context* context);
+
+// The device a call on one board works on: the one at pinnedPath when that is
+// given, else the one at list position targetIndex; null when there is none.
+libusb_device* deviceFor(const DeviceList& list, int32_t targetIndex, const char* pinnedPath);
+
+// Finds the target of a command in a device list: the one at pinnedPath when
+// that is given, else the first 0483:df11 for index -1, else the device at
+// that list position if it is one.
+bool selectTargetDevice(const DeviceList& list, int32_t targetIndex, const char* pinnedPath, libusb_device** device,
                         libusb_device_descriptor* descriptor);
 
 } // namespace stm32

@@ -6,6 +6,7 @@
 #include "dfu.h"
 #include "flash_ops.h"
 #include "log.h"
+#include "port_path.h"
 #include "rom_knowledge.h"
 
 namespace stm32 {
@@ -38,7 +39,10 @@ bool TargetSession::startUsb() { return usb_.init() == 0; }
 
 bool TargetSession::select(int32_t targetIndex) {
     if (list_.take(usb_.get()) <= 0) return false;
-    return selectTargetDevice(list_, targetIndex, &device_, &descriptor_);
+    if (!selectTargetDevice(list_, targetIndex, pinnedPath(ctx_), &device_, &descriptor_)) return false;
+    // Trace lines name the board: several may be at work at once.
+    session_.nameBoard(portPathOf(device_));
+    return true;
 }
 
 DfuFunctionalInfo TargetSession::functionalDescriptor() const {

@@ -34,13 +34,15 @@ bool traceEnabled() {
     return environmentAsksForTrace();
 }
 
-void traceLine(std::chrono::steady_clock::time_point origin, const char* kind, const char* format, va_list args) {
+void traceLine(std::chrono::steady_clock::time_point origin, const char* board, const char* kind, const char* format,
+               va_list args) {
     if (!traceEnabled()) return;
     double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - origin).count();
     char text[400];
     std::vsnprintf(text, sizeof text, format, args);
-    char line[480];
-    std::snprintf(line, sizeof line, "stm32 %10.3f %-6s %s", ms, kind, text);
+    char line[520];
+    std::snprintf(line, sizeof line, "stm32 %s %10.3f %-6s %s", board != nullptr && *board != '\0' ? board : "-", ms,
+                  kind, text);
     std::lock_guard<std::mutex> lock(g_traceMutex);
     if (g_callback != nullptr) {
         g_callback(g_userData, line);

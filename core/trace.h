@@ -12,9 +12,10 @@ namespace stm32 {
 // True when a trace callback is set or STM32_DEBUG=1 is in the environment.
 bool traceEnabled();
 
-// One trace line: "stm32 <ms> <kind> <text>", ms since origin. kind is one
-// of req, reply, decide, fail, note.
-void traceLine(std::chrono::steady_clock::time_point origin, const char* kind, const char* format, va_list args);
+// One trace line: "stm32 <board> <ms> <kind> <text>", ms since origin; board
+// is the port path, "-" when empty. kind is one of req, reply, decide, fail, note.
+void traceLine(std::chrono::steady_clock::time_point origin, const char* board, const char* kind, const char* format,
+               va_list args);
 
 } // namespace stm32
 

@@ -66,6 +66,7 @@ int32_t UploadJob::run() {
     if (target_.readRuns(planner.reads()) != 0) return target_.failed(STM32_RESULT_READ_ERROR);
     WritePlan plan = planner.decide(ctx_->flashBuffer, ctx_->image);
     if (settings.skipUnchanged) logLine(ctx_, "Skipped %u of %u pages (unchanged).", plan.skippedPages, plan.pages);
+    ctx_->report.pagesSkipped = static_cast<int32_t>(plan.skippedPages);
     if (target_.readRuns(plan.moreReads) != 0) return target_.failed(STM32_RESULT_READ_ERROR);
     copyDefinedBytes(defined);
 
@@ -82,6 +83,7 @@ int32_t UploadJob::run() {
         return result;
     }
     if (differs) return STM32_RESULT_VERIFY_ERROR;
+    ctx_->report.bytes = static_cast<uint32_t>(totalLength(defined));
     startProgram(resident);
     return STM32_RESULT_OK;
 }
@@ -140,6 +142,10 @@ int32_t UploadJob::eraseAndWrite(const WritePlan& plan) {
     }
     if (rc != 0) return target_.failed(STM32_RESULT_ERASE_ERROR);
     target_.endProgress();
+    const PageMap map = target_.pageMap();
+    ctx_->report.massErase = plan.massErase ? 1 : 0;
+    ctx_->report.pagesErased = static_cast<int32_t>(plan.massErase ? map.pageAddresses({0, map.usableBytes()}).size()
+                                                                    : plan.eraseAddresses.size());
 
     target_.beginProgress("Writing pages.");
     for (const Range& run : plan.writes) {
@@ -147,6 +153,7 @@ int32_t UploadJob::eraseAndWrite(const WritePlan& plan) {
         if (rc != 0) return target_.failed(STM32_RESULT_WRITE_ERROR);
     }
     target_.endProgress();
+    ctx_->report.pagesWritten = static_cast<int32_t>(pagesWritten(map, plan.writes, ctx_->flashBuffer, 0));
     return STM32_RESULT_OK;
 }
 

@@ -118,6 +118,9 @@ ProfileDescription profile(Profile id, const char* name, uint16_t bcd, std::vect
     return d;
 }
 
+// The serial unrelated H7 ROMs share.
+constexpr const char* kH7Serial = "200364500000";
+
 void addRomProfiles(std::vector<ProfileDescription>& all) {
     // Dump: bcdDevice 0x2000, this product string and serial on every unit.
     ProfileDescription f1 = profile(Profile::F1, "f1", 0x2000, {f1Flash(), f1Options()}, 2048, f1Timing(),
@@ -142,6 +145,9 @@ void addRomProfiles(std::vector<ProfileDescription>& all) {
     ProfileDescription h7 = profile(Profile::H7, "h7", 0x0200, h7Alternates(), 1024, h7Timing(),
                                     "H743/H753, 2 MB in 128 KB sectors; holds status while busy");
     h7.rom.holdsRequestsWhileBusy = true;
+    // Unrelated H743 boards report this serial (two community logs; one tool
+    // keys its H7 handling on it); some report 100364500000 [log].
+    h7.fixedSerial = kH7Serial;
     all.push_back(h7);
 }
 
@@ -179,6 +185,9 @@ void addNewerRomProfiles(std::vector<ProfileDescription>& all) {
                                      memory("@Option Bytes  /0x1FFFF800/01*016 e", 0x1FFFF800, {{1, 16}})},
                                     2048, f0Timing(), "F070/F072, 64 x 2 KB pages; stalls early status polls");
     f0.rom.stallsEarlyStatus = true;
+    // Every F072 ROM reports this serial, say users who program them in
+    // numbers; no public dump seen (est.).
+    f0.fixedSerial = "FFFFFFFEFFFF";
     all.push_back(f0);
 
     ProfileDescription f411 =
@@ -210,12 +219,15 @@ void addNewerRomProfiles(std::vector<ProfileDescription>& all) {
                                       "H743/H753 rev V: a bank-2 sector erase stays busy until two CLRSTATUS");
     revV.rom.holdsRequestsWhileBusy = true;
     revV.rom.stuckBusyEraseFrom = 0x08100000;
+    revV.fixedSerial = kH7Serial;
     all.push_back(revV);
 
     ProfileDescription h750 = profile(Profile::H750, "h750", 0x0200, h7Alternates(), 1024, h7Timing(),
                                       "H750: layout says 2 MB, 128 KB of real flash");
     h750.rom.holdsRequestsWhileBusy = true;
     h750.rom.realFlashSize = 128 * KB;
+    // Both Daisy sources show it [log].
+    h750.fixedSerial = kH7Serial;
     all.push_back(h750);
 
     // wTransferSize and bcdDevice not published (estimate).

@@ -232,6 +232,30 @@ TEST(BenchFailure, FailingProgramGivesFailedRowsAndStatus) {
     for (const auto& job : jobs) EXPECT_EQ(job.second.at("Wall (s)").rfind("FAILED", 0), 0u) << job.first;
 }
 
+// Several boards at once, instant boards: every row is there, each board
+// did all its status requests, and a failing flasher fails its rows.
+TEST(BenchManyBoards, RowsPerBoardCountAndFailuresShow) {
+    BenchOutput run = runBench("--time-scale 0 --many-boards 1,3 --dfu-util none");
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::map<std::string, std::vector<std::string>> rows;
+    std::istringstream in(run.out);
+    for (std::string line; std::getline(in, line);) {
+        const std::vector<std::string> row = cells(line);
+        if (row.size() == 7 && (row[0] == "1" || row[0] == "3")) rows[row[0]] = row;
+    }
+    ASSERT_EQ(rows.size(), 2u) << run.out;
+    const long oneBoard = std::stol(rows["1"][6]);
+    EXPECT_GT(oneBoard, 0);
+    EXPECT_EQ(std::stol(rows["3"][6]), 3 * oneBoard) << "each board is programmed in full, once";
+    EXPECT_NE(rows["3"][2].find('x'), std::string::npos) << "compared with one board alone";
+    EXPECT_EQ(rows["3"][3], "-") << "no dfu-util column without dfu-util";
+
+    BenchOutput failing = runBench("--time-scale 0 --many-boards 2 --dfu-util none --stm32cmd /bin/false");
+    EXPECT_NE(failing.status, 0);
+    EXPECT_NE(failing.out.find("| 2 | FAILED: exit status 1"), std::string::npos) << failing.out;
+    EXPECT_EQ(runBench("--many-boards 0").status, 2);
+}
+
 TEST(BenchFailure, BadArgumentsAreRefused) {
     EXPECT_EQ(runBench("--boards f9").status, 2);
     EXPECT_EQ(runBench("--runs 0").status, 2);

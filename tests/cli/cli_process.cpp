@@ -1,11 +1,14 @@
 #include "cli_process.h"
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <fstream>
 #include <iterator>
 #include <spawn.h>
@@ -155,6 +158,88 @@ RunResult runStm32cmdUntil(const std::vector<std::string>& arguments, const std:
     result.status = waitForExit(pid);
     result.out = withoutCarriageReturns(result.out);
     result.err = withoutCarriageReturns(readText(capture.file("stderr")));
+    return result;
+}
+
+int occurrences(const std::string& text, const std::string& part)
+{
+    int count = 0;
+    for (size_t at = text.find(part); !part.empty() && at != std::string::npos; at = text.find(part, at + part.size())) {
+        ++count;
+    }
+    return count;
+}
+
+namespace {
+
+pid_t spawnWithPipes(const std::vector<std::string>& arguments, const std::string& workingDirectory, int outPipe,
+                     int errPipe)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outPipe, 1);
+    posix_spawn_file_actions_adddup2(&actions, errPipe, 2);
+    posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+    const std::vector<std::string> command = commandFor(arguments);
+    std::vector<char*> argv = argumentPointers(command);
+    pid_t pid = 0;
+    const int spawnError = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawnError != 0) throw std::runtime_error(std::string("posix_spawn: ") + std::strerror(spawnError));
+    return pid;
+}
+
+// Appends what the pipe holds; false once it is closed.
+bool drain(int fd, std::string* text)
+{
+    char buffer[4096];
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) return true;
+    if (count <= 0) return false;
+    text->append(buffer, static_cast<size_t>(count));
+    return true;
+}
+
+} // namespace
+
+RunResult runStm32cmdSteered(const std::vector<std::string>& arguments, const std::string& workingDirectory,
+                             const std::vector<Step>& steps, double limitSeconds)
+{
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+    const pid_t pid = spawnWithPipes(arguments, workingDirectory, outPipe[1], errPipe[1]);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    RunResult result;
+    size_t next = 0;
+    bool outOpen = true;
+    bool errOpen = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limitSeconds);
+    bool killed = false;
+    while (outOpen || errOpen) {
+        pollfd fds[2] = {{outOpen ? outPipe[0] : -1, POLLIN, 0}, {errOpen ? errPipe[0] : -1, POLLIN, 0}};
+        const int ready = poll(fds, 2, 100);
+        if (ready < 0 && errno != EINTR) break;
+        if (fds[0].revents != 0) outOpen = drain(outPipe[0], &result.out);
+        if (fds[1].revents != 0) errOpen = drain(errPipe[0], &result.err);
+        while (next < steps.size() &&
+               occurrences(withoutCarriageReturns(result.out), steps[next].trigger) +
+                       occurrences(withoutCarriageReturns(result.err), steps[next].trigger) >=
+                   steps[next].times) {
+            steps[next++].action(pid);
+        }
+        if (!killed && std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            killed = true;
+        }
+    }
+    close(outPipe[0]);
+    close(errPipe[0]);
+    result.status = waitForExit(pid);
+    result.out = withoutCarriageReturns(result.out);
+    result.err = withoutCarriageReturns(result.err);
     return result;
 }
 

@@ -26,6 +26,24 @@ RunResult runStm32cmd(const std::vector<std::string>& arguments, const std::stri
 RunResult runStm32cmdUntil(const std::vector<std::string>& arguments, const std::string& workingDirectory,
                            const std::string& trigger, const std::function<void()>& action);
 
+// One step of a steered run: once trigger has appeared `times` times in what
+// the program wrote (standard output and standard error counted together),
+// action runs with the program's process id while the program goes on.
+struct Step {
+    std::string trigger;
+    int times = 1;
+    std::function<void(int pid)> action;
+};
+
+// Runs the program and takes the steps in order while it runs. A program
+// still running after limitSeconds is killed (status -1000), so that a test
+// that waits for a line that never comes fails instead of hanging.
+RunResult runStm32cmdSteered(const std::vector<std::string>& arguments, const std::string& workingDirectory,
+                             const std::vector<Step>& steps, double limitSeconds = 60);
+
+// Occurrences of part in text.
+int occurrences(const std::string& text, const std::string& part);
+
 // The program to test: STM32CMD_PROGRAM from the environment if set (a
 // Windows build, say), otherwise builtIn.
 std::string programUnderTest(const std::string& builtIn);

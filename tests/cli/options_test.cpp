@@ -252,4 +252,47 @@ TEST(CliCombinations, OptionsThatBelongElsewhereOrContradict)
     EXPECT_EQ(refusal({"-l", "-v", "-q"}), "");
 }
 
+TEST(CliOptions, PortPathJsonWaitAndWatch)
+{
+    Parsed p = parse({"-p", "1-2.3", "--json", "-d"});
+    EXPECT_EQ(p.result, ParseResult::Run);
+    EXPECT_EQ(p.options.portPath, "1-2.3");
+    EXPECT_TRUE(p.options.portPathGiven);
+    EXPECT_TRUE(p.options.json);
+    EXPECT_EQ(parse({"--path=2-1", "-d"}).options.portPath, "2-1");
+    EXPECT_EQ(parse({"-p1-4", "-d"}).options.portPath, "1-4");
+    EXPECT_EQ(parse({"-p", ""}).result, ParseResult::Error);
+
+    // -w and a bare --wait wait 10 s; --wait takes its seconds only after '='.
+    EXPECT_EQ(parse({"-w", "-l"}).options.waitSeconds, 10.0);
+    EXPECT_EQ(parse({"--wait", "-l"}).options.waitSeconds, 10.0);
+    EXPECT_EQ(parse({"--wait=2.5", "-l"}).options.waitSeconds, 2.5);
+    EXPECT_EQ(parse({"--wait=30"}).options.waitSeconds, 30.0);
+    p = parse({"--wait", "5", "a.bin"});
+    EXPECT_EQ(p.options.waitSeconds, 10.0);
+    EXPECT_EQ(p.options.operands, (std::vector<std::string>{"5", "a.bin"}));
+    EXPECT_EQ(parse({"-l"}).options.waitSeconds, 0.0) << "no wait unless asked";
+    for (const char* bad : {"--wait=", "--wait=0", "--wait=-1", "--wait=1s", "--wait=.", "--wait=86401", "--wait=1e3"}) {
+        p = parse({bad, "-l"});
+        EXPECT_EQ(p.result, ParseResult::Error) << bad;
+        EXPECT_EQ(p.error.rfind("--wait: not a number of seconds", 0), 0u) << p.error;
+    }
+    EXPECT_EQ(parse({"--wa"}).error, "option '--wa' is ambiguous\n");
+    EXPECT_TRUE(parse({"--all", "--watch", "a.bin"}).options.watch);
+}
+
+TEST(CliCombinations, ProductionLineOptionsThatContradict)
+{
+    EXPECT_EQ(refusal({"-p", "1-2", "-S", "A", "-d"}), "-p chooses the board by its USB port path: leave out -S and -i\n");
+    EXPECT_EQ(refusal({"-p", "1-2", "-i", "0", "-d"}), "-p chooses the board by its USB port path: leave out -S and -i\n");
+    EXPECT_EQ(refusal({"--all", "-p", "1-2", "a.bin"}), "--all uploads to every board: leave out -p\n");
+    EXPECT_EQ(refusal({"--watch", "a.bin"}).rfind("--watch goes with --all", 0), 0u);
+    EXPECT_EQ(refusal({"--all", "--watch", "--wait", "a.bin"}), "--watch waits for boards itself: leave out --wait\n");
+    EXPECT_EQ(refusal({"--all", "--watch", "-d"}), "--all works with an upload only\n");
+    EXPECT_EQ(refusal({"--unprotect", "--force", "--json"}), "--json reports -l, -u, -d and -e only\n");
+    EXPECT_EQ(refusal({"--all", "--watch", "--json", "-q", "a.bin"}), "");
+    EXPECT_EQ(refusal({"-l", "--json", "-w"}), "");
+    EXPECT_EQ(refusal({"-p", "1-2", "--wait=3", "-e"}), "");
+}
+
 } // namespace

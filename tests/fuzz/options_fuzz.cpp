@@ -75,7 +75,7 @@ struct Reference {
     std::string error;
 };
 
-enum : int { kAll = 1, kNoStart, kHelp };
+enum : int { kAll = 1, kNoStart, kHelp, kJson, kWatch };
 
 const struct option kLongOptions[] = {
     {"help", no_argument, nullptr, kHelp},           {"list", no_argument, nullptr, 'l'},
@@ -83,6 +83,8 @@ const struct option kLongOptions[] = {
     {"all", no_argument, nullptr, kAll},             {"skip-unchanged", no_argument, nullptr, 'k'},
     {"no-start", no_argument, nullptr, kNoStart},    {"trace", no_argument, nullptr, 'T'},
     {"unprotect", no_argument, nullptr, 'U'},        {"force", no_argument, nullptr, 'F'},
+    {"path", required_argument, nullptr, 'p'},       {"json", no_argument, nullptr, kJson},
+    {"wait", optional_argument, nullptr, 'w'},       {"watch", no_argument, nullptr, kWatch},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -120,6 +122,24 @@ bool applyNumber(char letter, const char* value, Reference* ref) {
     return true;
 }
 
+// --wait's seconds: digits, an optional '.' and digits, nothing else; 0 < s <= 86400.
+bool referenceSeconds(const char* text, double* seconds) {
+    std::string digits;
+    bool point = false;
+    for (const char* at = text; *at != '\0'; ++at) {
+        if (*at == '.' && !point) {
+            point = true;
+        } else if (*at >= '0' && *at <= '9') {
+            digits += *at;
+        } else {
+            return false;
+        }
+    }
+    if (digits.empty()) return false;
+    *seconds = std::strtod(text, nullptr);
+    return *seconds > 0 && *seconds <= 86400;
+}
+
 // One option as getopt_long returned it; false when the scan ends with an error.
 bool applyReference(int c, Reference* ref) {
     cli::CliOptions& o = ref->options;
@@ -136,6 +156,20 @@ bool applyReference(int c, Reference* ref) {
     case 'T': o.trace = true; break;
     case 'U': o.unprotect = true; break;
     case 'F': o.force = true; break;
+    case kJson: o.json = true; break;
+    case kWatch: o.watch = true; break;
+    case 'p':
+        if (*optarg == '\0') return fail(ref, cli::ParseResult::Error, "-p: the port path is empty\n");
+        o.portPath = optarg;
+        o.portPathGiven = true;
+        break;
+    case 'w':
+        o.waitSeconds = 10;
+        if (optarg != nullptr && !referenceSeconds(optarg, &o.waitSeconds)) {
+            return fail(ref, cli::ParseResult::Error,
+                        std::string("--wait: not a number of seconds above 0 (at most 86400): \"") + optarg + "\"\n");
+        }
+        break;
     case 'f': o.downloadFile = optarg; o.downloadFileGiven = true; break;
     case 'S':
         if (*optarg == '\0') return fail(ref, cli::ParseResult::Error, "-S: the serial number is empty\n");
@@ -162,7 +196,7 @@ Reference referenceScan(std::vector<std::string> arguments) {
     for (;;) {
         // glibc leaves optopt stale for a valid '?', so '?' is left out of the
         // string: "-?" then comes back as an unknown option with optopt '?'.
-        const int c = getopt_long(argc, argv.data(), "+:ludeo:s:i:f:qhS:vk", kLongOptions, nullptr);
+        const int c = getopt_long(argc, argv.data(), "+:ludeo:s:i:f:qhS:vkp:w", kLongOptions, nullptr);
         if (c == -1) break;
         if (c == kHelp) {
             ref.result = cli::ParseResult::Help;
@@ -236,6 +270,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(options.skipUnchanged == r.skipUnchanged && options.noStart == r.noStart);
         FUZZ_CHECK(options.allBoards == r.allBoards && options.trace == r.trace);
         FUZZ_CHECK(options.unprotect == r.unprotect && options.force == r.force);
+        FUZZ_CHECK(options.portPath == r.portPath && options.portPathGiven == r.portPathGiven);
+        FUZZ_CHECK(options.json == r.json && options.watch == r.watch && options.waitSeconds == r.waitSeconds);
         FUZZ_CHECK(options.operands == r.operands);
         // The combination check decides on any settings without failing to answer.
         std::string refusal;

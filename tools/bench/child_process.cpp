@@ -104,6 +104,8 @@ ChildResult runHere(const std::vector<std::string>& argv, const std::string& log
     }
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     result.maxRssKilobytes = usage.ru_maxrss;
+    result.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                        double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
     else if (WIFSIGNALED(status)) result.exitStatus = 128 + WTERMSIG(status);
     return result;

@@ -18,6 +18,7 @@ struct ChildResult {
     int exitStatus = -1;     // 128 + signal when killed, -1 when it could not start
     double seconds = 0;
     long maxRssKilobytes = 0;
+    double cpuSeconds = 0;   // user + system time of the child
 };
 
 using Environment = std::vector<std::pair<std::string, std::string>>;

@@ -16,6 +16,7 @@
 
 #include "child_process.h"
 #include "jobs.h"
+#include "many_boards.h"
 #include "profiles.h"
 #include "report.h"
 #include "virtual_board.h"
@@ -52,12 +53,13 @@ struct Options {
     std::vector<std::string> jobs; // names of the jobs to run; empty: all
     std::string output;
     std::string workDir;
+    std::vector<int> manyBoards; // --many-boards: only the table of several boards at once
 };
 
 const char kUsage[] =
     "usage: stm32-bench [--boards f1,f4,h7] [--time-scale X] [--runs N] [--budget SECONDS]\n"
     "                   [--stm32cmd PATH] [--dfu-util PATH|none] [--jobs NAME,...] [--output FILE]\n"
-    "                   [--work DIR]\n";
+    "                   [--work DIR] [--many-boards 1,4,8]\n";
 
 bool parseBoards(const std::string& list, std::vector<vboard::Profile>& boards) {
     boards.clear();
@@ -104,6 +106,13 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.output = value;
         } else if (arg == "--work") {
             options.workDir = value;
+        } else if (arg == "--many-boards") {
+            std::istringstream counts(value);
+            std::string count;
+            while (std::getline(counts, count, ',')) {
+                if (!parseNumber(count, number) || number < 1 || number > 32 || number != int(number)) return false;
+                options.manyBoards.push_back(int(number));
+            }
         } else {
             return false;
         }
@@ -288,6 +297,28 @@ Baseline baseline(const Options& options) {
     return {child.maxRssKilobytes, readText(usagePath).find("--skip-unchanged") != std::string::npos};
 }
 
+// Several F4 boards at once: the table alone.
+int runManyBoards(const Options& options, bool ownWorkDir) {
+    bench::ManyBoardsSettings settings;
+    settings.stm32cmd = options.stm32cmd;
+    settings.dfuUtil = options.dfuUtil;
+    settings.workDir = options.workDir;
+    settings.timeScale = options.timeScale;
+    settings.boardCounts = options.manyBoards;
+    const bench::ManyBoardsReport report = bench::runManyBoards(settings);
+    bench::stopLauncher();
+    const std::string table = bench::manyBoardsMarkdown(report);
+    std::cout << table;
+    if (!options.output.empty()) {
+        std::ofstream out(options.output, std::ios::trunc);
+        out << table;
+    }
+    bool allDone = report.alone.failure.empty();
+    for (const bench::ManyBoardsRow& row : report.rows) allDone = allDone && row.failure.empty();
+    if (ownWorkDir && allDone) fs::remove_all(options.workDir);
+    return allDone ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -311,6 +342,8 @@ int main(int argc, char** argv) {
     } else {
         fs::create_directories(options.workDir);
     }
+
+    if (!options.manyBoards.empty()) return runManyBoards(options, ownWorkDir);
 
     bench::Report report;
     report.timeScale = options.timeScale;
