@@ -22,6 +22,8 @@ using frontend::format;
 // the flash bytes; this only bounds what is read (a judgement, not a
 // documented limit of any tool).
 constexpr uint64_t kLargestContainerOverhead = 64ull << 20;
+constexpr uint64_t kRecordTextBytesPerByte = 20;
+constexpr uint64_t kRecordTextExtra = 1ull << 20;
 
 const char* const kExtensions[] = {"bin", "hex", "srec", "s19", "s28", "s37", "mot", "mhx", "sx", "elf", "axf", "dfu"};
 
@@ -224,10 +226,12 @@ uint64_t stm32LargestImageFile(Stm32ImageFormat format, uint32_t capacity)
 {
     switch (format) {
     case STM32_IMAGE_RAW: return capacity;
-    // Record text takes about three characters a byte, as the Intel HEX
-    // limit always was.
+    // Record text takes 2.8 characters a byte in 16-byte HEX records, 3.0 in
+    // objcopy's S3 records with CR LF, and up to 18 with one byte a record:
+    // three times the flash refused valid full-flash files. Headers and
+    // comments get a megabyte of their own.
     case STM32_IMAGE_INTEL_HEX:
-    case STM32_IMAGE_SREC: return 3ull * capacity;
+    case STM32_IMAGE_SREC: return kRecordTextBytesPerByte * capacity + kRecordTextExtra;
     case STM32_IMAGE_ELF:
     case STM32_IMAGE_DFUSE: break;
     }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "controller_testing.h"
+#include "image_loader.h"
 #include "recorder.h"
 #include "temp_files.h"
 #include "text.h"
@@ -150,11 +151,11 @@ TEST_F(ImageLoading, IntelHexPlacesRecordsRelativeToFlashStartAndLeavesGapsErase
     EXPECT_EQ(loadedImageBytes(controller)[0x100], 0xCC);
 }
 
-TEST_F(ImageLoading, IntelHexCapacityIsThreeTimesTheFlash) {
-    // A file of exactly 3 x flash size bytes still loads; one byte more does not.
+TEST_F(ImageLoading, IntelHexTextHasTheLoadersLimit) {
+    // A file of exactly the longest record text still loads; one byte more does not.
     setTarget(64, 16);
     std::string text = hexRecord(0, {0x11}) + hexEnd();
-    text.resize(3 * 64, '\n');
+    text.resize(stm32LargestImageFile(STM32_IMAGE_INTEL_HEX, 64), '\n');
     ASSERT_EQ(load(folder.writeText("exact.hex", text)), 0);
     EXPECT_EQ(loadedImageLength(controller), 1);
 
@@ -203,10 +204,10 @@ TEST_F(ImageLoading, SRecordFilesLoadByAnyOfTheirNamesAndSayWhatIsWrong) {
     expectNothingLoaded();
 }
 
-TEST_F(ImageLoading, RecordTextMayBeThreeTimesTheFlashAndABinaryOnlyOnce) {
+TEST_F(ImageLoading, RecordTextHasTheLoadersLimit) {
     setTarget(64, 16);
     std::string text = srecRecord(kStart, {0x11}) + srecEnd();
-    text.resize(3 * 64, '\n');
+    text.resize(stm32LargestImageFile(STM32_IMAGE_SREC, 64), '\n');
     ASSERT_EQ(load(folder.writeText("exact.s19", text)), 0);
     const std::string bigger = folder.writeText("bigger.s19", text + "\n");
     EXPECT_EQ(load(bigger), -1);
