@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <list>
+#include <memory>
 #include <set>
 #include <thread>
 #include <vector>
@@ -24,6 +25,11 @@ namespace {
 // within one interval is not seen leaving (a real reset into the bootloader
 // takes longer than that: the host has to enumerate the board again).
 constexpr std::chrono::milliseconds kPollInterval{200};
+// A board that has just arrived may not open yet: udev gives its node the
+// rule's permissions a moment after the device appears. It gets this long to
+// become readable before its worker runs (and fails with the reason).
+constexpr std::chrono::milliseconds kArrivalSettle{2000};
+constexpr std::chrono::milliseconds kArrivalRetry{100};
 
 std::atomic<bool> g_stopRequested{false};
 
@@ -40,6 +46,21 @@ public:
 private:
     void (*previous_)(int);
 };
+
+// Waits, bounded, until the board at path opens and names its flash.
+void settleArrival(const std::string& path)
+{
+    std::unique_ptr<Stm32Context, void (*)(Stm32Context*)> context(stm32Init(), stm32Exit);
+    if (!context) return;
+    stm32SetTargetPath(context.get(), path.c_str());
+    const auto deadline = std::chrono::steady_clock::now() + kArrivalSettle;
+    for (;;) {
+        FlashInfo flash{};
+        if (stm32GetFlashInfo(context.get(), -1, &flash) != 0 && flash.flashSize > 0) return;
+        if (g_stopRequested || std::chrono::steady_clock::now() >= deadline) return;
+        std::this_thread::sleep_for(kArrivalRetry);
+    }
+}
 
 class Station {
 public:
@@ -129,6 +150,7 @@ void Station::start(const BoardEntry& board)
     Worker& worker = workers_.back();
     worker.path = board.path;
     worker.thread = std::thread([this, &worker, board] {
+        settleArrival(board.path);
         worker.result = runOnBoard(options_, programName_, board);
         reportResult(options_, worker.result);
         worker.done = true;

@@ -529,6 +529,12 @@ void removeTree(const std::string& path) {
 
 void BusCore::plug(Node& node) {
     GError* error = nullptr;
+    // Powered before it shows in sysfs: a client that finds it at once must
+    // be able to talk to it, as to a real device once the kernel lists it.
+    if (node.board) {
+        node.board->powerUp();
+        node.board->setPlugged(true);
+    }
     std::string record = deviceRecord(node);
     if (!umockdev_testbed_add_from_string(testbed, record.c_str(), &error)) {
         std::string message = error ? error->message : "unknown error";
@@ -548,10 +554,6 @@ void BusCore::plug(Node& node) {
         throw std::runtime_error("vboard: cannot attach device node: " + message);
     }
     node.attached = true;
-    if (node.board) {
-        node.board->powerUp();
-        node.board->setPlugged(true);
-    }
     node.present = true;
 }
 
